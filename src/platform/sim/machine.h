@@ -140,6 +140,15 @@ T* HandleAs(HANDLE handle) {
   return dynamic_cast<T*>(HandleObject(handle));
 }
 
+// --- the process ----------------------------------------------------------------
+
+// Composes the process command line that GetCommandLineA returns from the
+// POSIX argv: the machine's module path as program name, then the arguments
+// quoted with the Windows rules (so that a Windows argv parser gives them back).
+void SetProcessCommandLine(int argc, char** argv);
+// Splits a command line with the Windows (MSVCRT) rules.
+std::vector<std::string> SplitCommandLine(const std::string& command_line);
+
 // --- loaded monitor libraries (state.ini [loaded]) -------------------------
 
 bool IsLibraryHeld(const std::string& windows_path);
