@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "win32_sim.h"
@@ -23,7 +24,8 @@ struct RegKey {
   std::string name;
   RegKey* parent = nullptr;
   std::vector<RegValue> values;
-  std::vector<std::unique_ptr<RegKey>> subkeys;
+  std::vector<std::unique_ptr<RegKey>> subkeys;  // change only through AddChild/RemoveChild
+  std::unordered_map<std::string, RegKey*> index;  // lower-case name -> subkey
 
   RegKey* Child(const std::string& name) const;  // case-insensitive
   RegKey* AddChild(const std::string& name);     // existing or new (appended)

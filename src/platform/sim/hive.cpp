@@ -1,0 +1,486 @@
+// The HKEY_LOCAL_MACHINE hive: the key tree, its REGEDIT4 text form in
+// system.reg, and the cached copy of this process.
+#include "hive.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "machine.h"
+
+namespace winsim {
+
+namespace {
+
+const char kRootName[] = "HKEY_LOCAL_MACHINE";
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Windows folds only the letters when it compares key and value names; the
+// other bytes of a single-byte name compare as they are.
+std::string Lower(const std::string& s) {
+  std::string out = s;
+  for (char& c : out) c = LowerAscii(c);
+  return out;
+}
+
+// --- writing -------------------------------------------------------------------
+
+bool IsPrintable(uint8_t b) { return b >= 0x20 && b != 0x7f; }
+
+// A quoted name or string: backslash and quote escaped; the line breaks that
+// a value name may hold are written \r and \n so that the line stays whole.
+std::string Quote(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// REG_SZ is written as text only when it is exactly printable text and one
+// terminating NUL, so that a round trip gives back the same bytes.
+bool IsPlainString(const RegValue& v) {
+  if (v.type != REG_SZ || v.data.empty() || v.data.back() != 0) return false;
+  for (size_t i = 0; i + 1 < v.data.size(); ++i)
+    if (!IsPrintable(v.data[i])) return false;
+  return true;
+}
+
+// hex:aa,bb,... continued with "\" past 76 columns, as regedit does.
+void AppendHex(std::string* out, size_t line_start, const std::vector<uint8_t>& data) {
+  char byte[4];
+  for (size_t i = 0; i < data.size(); ++i) {
+    snprintf(byte, sizeof byte, "%02x", data[i]);
+    *out += byte;
+    if (i + 1 == data.size()) break;
+    *out += ',';
+    if (out->size() - line_start > 76) {
+      *out += "\\\n  ";
+      line_start = out->size() - 2;
+    }
+  }
+}
+
+void AppendValue(std::string* out, const RegValue& v) {
+  size_t line_start = out->size();
+  *out += v.name.empty() ? std::string("@") : Quote(v.name);
+  *out += '=';
+  if (IsPlainString(v)) {
+    *out += Quote(std::string(v.data.begin(), v.data.end() - 1));
+  } else if (v.type == REG_DWORD && v.data.size() == 4) {
+    char text[16];
+    uint32_t d = static_cast<uint32_t>(v.data[0]) | static_cast<uint32_t>(v.data[1]) << 8 |
+                 static_cast<uint32_t>(v.data[2]) << 16 | static_cast<uint32_t>(v.data[3]) << 24;
+    snprintf(text, sizeof text, "dword:%08x", d);
+    *out += text;
+  } else {
+    if (v.type == REG_BINARY) {
+      *out += "hex:";
+    } else {
+      char text[24];
+      snprintf(text, sizeof text, "hex(%x):", static_cast<unsigned>(v.type));
+      *out += text;
+    }
+    AppendHex(out, line_start, v.data);
+  }
+  *out += '\n';
+}
+
+void AppendKey(std::string* out, const RegKey& key, const std::string& path) {
+  // The root appears only when it holds values; every other key always does,
+  // so that empty keys survive.
+  if (key.parent || !key.values.empty()) {
+    *out += "\n[" + path + "]\n";
+    for (const RegValue& v : key.values) AppendValue(out, v);
+  }
+  for (const auto& sub : key.subkeys) AppendKey(out, *sub, path + "\\" + sub->name);
+}
+
+// --- reading -------------------------------------------------------------------
+
+class Parser {
+ public:
+  Parser(const std::string& text, const std::string& file) : text_(text), file_(file) {}
+
+  Hive Run() {
+    Hive hive;
+    RegKey* key = nullptr;
+    bool header = false;
+    std::string line;
+    while (NextLine(&line)) {
+      if (line.empty() || line[0] == ';') continue;
+      if (!header) {
+        if (line != "REGEDIT4") Fail("expected REGEDIT4");
+        header = true;
+      } else if (line[0] == '[') {
+        key = Section(&hive, line);
+      } else {
+        if (!key) Fail("value outside a key");
+        ValueLine(key, line);
+      }
+    }
+    if (!header) Fail("expected REGEDIT4");
+    return hive;
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& reason) const {
+    throw MachineError(file_ + ":" + std::to_string(line_no_) + ": " + reason);
+  }
+
+  // One line without its line end and trailing blanks.
+  bool NextLine(std::string* line) {
+    if (pos_ >= text_.size()) return false;
+    size_t end = text_.find('\n', pos_);
+    if (end == std::string::npos) end = text_.size();
+    *line = text_.substr(pos_, end - pos_);
+    pos_ = end + 1;
+    ++line_no_;
+    while (!line->empty() && (line->back() == '\r' || line->back() == ' ' || line->back() == '\t'))
+      line->pop_back();
+    return true;
+  }
+
+  RegKey* Section(Hive* hive, const std::string& line) {
+    if (line.back() != ']') Fail("missing ] after the key name");
+    std::string path = line.substr(1, line.size() - 2);
+    size_t root_len = sizeof kRootName - 1;
+    if (path.size() < root_len || Lower(path.substr(0, root_len)) != Lower(kRootName) ||
+        (path.size() > root_len && path[root_len] != '\\'))
+      Fail("key outside HKEY_LOCAL_MACHINE: " + path);
+    std::vector<std::string> parts = SplitKeyPath(path.substr(root_len));
+    RegKey* key = &hive->root();
+    for (const std::string& part : parts) key = key->AddChild(part);
+    return key;
+  }
+
+  // A quoted string starting at s[*i] == '"'; leaves *i behind the closing quote.
+  std::string Unquote(const std::string& s, size_t* i) {
+    std::string out;
+    for (++*i; *i < s.size(); ++*i) {
+      char c = s[*i];
+      if (c == '"') {
+        ++*i;
+        return out;
+      }
+      if (c == '\\') {
+        if (++*i >= s.size()) break;
+        switch (s[*i]) {
+          case '\\': out += '\\'; break;
+          case '"': out += '"'; break;
+          case 'n': out += '\n'; break;
+          case 'r': out += '\r'; break;
+          default: Fail(std::string("unknown escape \\") + s[*i]);
+        }
+      } else {
+        out += c;
+      }
+    }
+    Fail("unterminated string");
+  }
+
+  static int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = LowerAscii(c);
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  }
+
+  std::vector<uint8_t> HexBytes(const std::string& s) {
+    std::vector<uint8_t> out;
+    size_t i = 0;
+    auto skip_blanks = [&] {
+      while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    };
+    skip_blanks();
+    if (i == s.size()) return out;
+    for (;;) {
+      skip_blanks();
+      int value = 0, digits = 0;
+      while (i < s.size() && HexDigit(s[i]) >= 0 && digits < 3) value = value * 16 + HexDigit(s[i++]), ++digits;
+      if (digits == 0 || digits > 2) Fail("bad hex byte");
+      out.push_back(static_cast<uint8_t>(value));
+      skip_blanks();
+      if (i == s.size()) return out;
+      if (s[i] != ',') Fail("bad hex byte");
+      ++i;
+      skip_blanks();
+      if (i == s.size()) return out;  // a trailing comma
+    }
+  }
+
+  void ValueLine(RegKey* key, std::string line) {
+    size_t i = 0;
+    std::string name;
+    if (line[0] == '@') {
+      i = 1;
+    } else if (line[0] == '"') {
+      name = Unquote(line, &i);
+    } else {
+      Fail("expected a value name");
+    }
+    if (i >= line.size() || line[i] != '=') Fail("expected = after the value name");
+    std::string data = line.substr(i + 1);
+    DWORD type;
+    std::vector<uint8_t> bytes;
+    if (!data.empty() && data[0] == '"') {
+      size_t j = 0;
+      std::string text = Unquote(data, &j);
+      if (j != data.size()) Fail("text after the string");
+      type = REG_SZ;
+      bytes.assign(text.begin(), text.end());
+      bytes.push_back(0);
+    } else if (Lower(data.substr(0, 6)) == "dword:") {
+      std::string digits = data.substr(6);
+      if (digits.empty() || digits.size() > 8) Fail("bad dword");
+      uint32_t d = 0;
+      for (char c : digits) {
+        if (HexDigit(c) < 0) Fail("bad dword");
+        d = d * 16 + static_cast<uint32_t>(HexDigit(c));
+      }
+      type = REG_DWORD;
+      bytes = {static_cast<uint8_t>(d), static_cast<uint8_t>(d >> 8), static_cast<uint8_t>(d >> 16),
+               static_cast<uint8_t>(d >> 24)};
+    } else if (Lower(data.substr(0, 3)) == "hex") {
+      size_t colon = data.find(':');
+      if (colon == std::string::npos) Fail("expected : after hex");
+      std::string kind = data.substr(3, colon - 3);
+      if (kind.empty()) {
+        type = REG_BINARY;
+      } else {
+        if (kind.size() < 3 || kind[0] != '(' || kind.back() != ')' || kind.size() > 10) Fail("bad hex type");
+        type = 0;
+        for (size_t k = 1; k + 1 < kind.size(); ++k) {
+          if (HexDigit(kind[k]) < 0) Fail("bad hex type");
+          type = type * 16 + static_cast<DWORD>(HexDigit(kind[k]));
+        }
+      }
+      std::string hex = data.substr(colon + 1);
+      // Continuation lines, as regedit writes long binary data.
+      while (!hex.empty() && hex.back() == '\\') {
+        hex.pop_back();
+        std::string next;
+        if (!NextLine(&next)) Fail("missing continuation line");
+        size_t start = next.find_first_not_of(" \t");
+        hex += start == std::string::npos ? "" : next.substr(start);
+      }
+      bytes = HexBytes(hex);
+    } else {
+      Fail("unknown value data");
+    }
+    key->SetValue(name, type, bytes.data(), bytes.size());
+  }
+
+  const std::string& text_;
+  const std::string& file_;
+  size_t pos_ = 0;
+  int line_no_ = 0;
+};
+
+// --- the cached hive of this process --------------------------------------------
+
+struct FileStamp {
+  bool exists = false;
+  off_t size = 0;
+  struct timespec mtime {};
+  ino_t inode = 0;
+  dev_t device = 0;
+
+  bool operator==(const FileStamp& o) const {
+    return exists == o.exists && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec && inode == o.inode && device == o.device;
+  }
+};
+
+FileStamp StampOf(const std::string& path) {
+  FileStamp stamp;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return stamp;
+  stamp.exists = true;
+  stamp.size = st.st_size;
+  stamp.mtime = st.st_mtim;
+  stamp.inode = st.st_ino;
+  stamp.device = st.st_dev;
+  return stamp;
+}
+
+struct Cache {
+  bool valid = false;
+  std::string path;
+  FileStamp stamp;
+  Hive hive;
+};
+
+Cache& TheCache() {
+  static Cache cache;
+  return cache;
+}
+
+// Brings the cached hive up to date with system.reg (an absent file is an
+// empty hive). A file that does not parse throws and leaves the cache unused.
+Hive& Current() {
+  Cache& cache = TheCache();
+  std::string path = Machine::Get().HostPathOf("system.reg");
+  FileStamp stamp = StampOf(path);
+  if (cache.valid && cache.path == path && cache.stamp == stamp) return cache.hive;
+  cache.valid = false;
+  std::string text;
+  if (stamp.exists && ReadWholeFile(path, &text)) {
+    cache.hive = Hive::Parse(text, "system.reg");
+  } else {
+    cache.hive = Hive();
+  }
+  cache.path = path;
+  cache.stamp = stamp;
+  cache.valid = true;
+  return cache.hive;
+}
+
+}  // namespace
+
+// --- keys ------------------------------------------------------------------------
+
+RegKey* RegKey::Child(const std::string& child) const {
+  auto it = index.find(Lower(child));
+  return it == index.end() ? nullptr : it->second;
+}
+
+RegKey* RegKey::AddChild(const std::string& child) {
+  std::string lower = Lower(child);
+  auto it = index.find(lower);
+  if (it != index.end()) return it->second;
+  auto key = std::make_unique<RegKey>();
+  key->name = child;
+  key->parent = this;
+  RegKey* raw = key.get();
+  subkeys.push_back(std::move(key));
+  index.emplace(lower, raw);
+  return raw;
+}
+
+bool RegKey::RemoveChild(const std::string& child) {
+  auto it = index.find(Lower(child));
+  if (it == index.end()) return false;
+  RegKey* raw = it->second;
+  index.erase(it);
+  for (auto sub = subkeys.begin(); sub != subkeys.end(); ++sub) {
+    if (sub->get() == raw) {
+      subkeys.erase(sub);
+      break;
+    }
+  }
+  return true;
+}
+
+const RegValue* RegKey::Value(const std::string& value_name) const {
+  for (const RegValue& v : values)
+    if (EqualNoCase(v.name, value_name)) return &v;
+  return nullptr;
+}
+
+void RegKey::SetValue(const std::string& value_name, DWORD type, const uint8_t* data, size_t size) {
+  RegValue* target = nullptr;
+  for (RegValue& v : values)
+    if (EqualNoCase(v.name, value_name)) target = &v;
+  if (!target) {
+    values.emplace_back();
+    target = &values.back();
+    target->name = value_name;  // an overwritten value keeps the case of its first name
+  }
+  target->type = type;
+  target->data.assign(data, data + size);
+}
+
+std::string RegKey::Path() const {
+  if (!parent) return "";
+  std::string above = parent->Path();
+  return above.empty() ? name : above + "\\" + name;
+}
+
+// --- the hive ----------------------------------------------------------------------
+
+Hive::Hive() : root_(std::make_unique<RegKey>()) {}
+
+RegKey* Hive::Find(const std::string& path) const {
+  RegKey* key = root_.get();
+  for (const std::string& part : SplitKeyPath(path)) {
+    key = key->Child(part);
+    if (!key) return nullptr;
+  }
+  return key;
+}
+
+RegKey* Hive::Create(const std::string& path) {
+  RegKey* key = root_.get();
+  for (const std::string& part : SplitKeyPath(path)) key = key->AddChild(part);
+  return key;
+}
+
+bool Hive::Remove(const std::string& path) {
+  RegKey* key = Find(path);
+  if (!key || !key->parent) return false;
+  return key->parent->RemoveChild(key->name);
+}
+
+Hive Hive::Parse(const std::string& text, const std::string& file) { return Parser(text, file).Run(); }
+
+std::string Hive::Serialize() const {
+  std::string out = "REGEDIT4\n";
+  AppendKey(&out, *root_, kRootName);
+  return out;
+}
+
+const Hive& ReadHive() { return Current(); }
+
+void ChangeHive(const std::function<bool(Hive&)>& change) {
+  MachineLock lock;
+  Hive& hive = Current();
+  Cache& cache = TheCache();
+  bool changed;
+  try {
+    changed = change(hive);
+  } catch (...) {
+    cache.valid = false;  // the change may have stopped half-way: read the file again
+    throw;
+  }
+  if (!changed) return;
+  try {
+    WriteFileAtomic(cache.path, hive.Serialize());
+  } catch (...) {
+    cache.valid = false;
+    throw;
+  }
+  cache.stamp = StampOf(cache.path);
+}
+
+std::vector<std::string> SplitKeyPath(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (char c : path) {
+    if (c == '\\') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
+}  // namespace winsim
