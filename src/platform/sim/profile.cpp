@@ -1,0 +1,381 @@
+// kernel32's profile (INI file) routines on the machine's drives, with the
+// IniFileMapping redirection of the NT family.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hive.h"
+#include "machine.h"
+
+using winsim::Machine;
+
+namespace {
+
+const char kMappingKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping";
+
+std::string Trim(const std::string& s) {
+  size_t begin = s.find_first_not_of(" \t");
+  if (begin == std::string::npos) return "";
+  size_t end = s.find_last_not_of(" \t");
+  return s.substr(begin, end - begin + 1);
+}
+
+// --- the file as lines -------------------------------------------------------------
+
+struct Line {
+  std::string text;  // without the line end
+  std::string end;   // "\r\n", "\n" or "" (the last line)
+  enum Kind { kOther, kSection, kKey } kind = kOther;
+  std::string name;   // section or key name, trimmed
+  std::string value;  // key value, trimmed
+  bool has_value = false;
+};
+
+std::vector<Line> ParseIni(const std::string& text) {
+  std::vector<Line> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    Line line;
+    if (nl == std::string::npos) {
+      line.text = text.substr(pos);
+      pos = text.size();
+    } else {
+      line.text = text.substr(pos, nl - pos);
+      line.end = "\n";
+      pos = nl + 1;
+    }
+    if (!line.text.empty() && line.text.back() == '\r') {
+      line.text.pop_back();
+      line.end = "\r" + line.end;
+    }
+    std::string trimmed = Trim(line.text);
+    size_t close = trimmed.rfind(']');
+    if (!trimmed.empty() && trimmed[0] == '[' && close != std::string::npos) {
+      line.kind = Line::kSection;
+      line.name = Trim(trimmed.substr(1, close - 1));
+    } else if (!trimmed.empty()) {
+      line.kind = Line::kKey;
+      size_t eq = trimmed.find('=');
+      line.name = Trim(trimmed.substr(0, eq));
+      if (eq != std::string::npos) {
+        line.has_value = true;
+        line.value = Trim(trimmed.substr(eq + 1));
+      }
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string JoinIni(const std::vector<Line>& lines) {
+  std::string text;
+  for (const Line& line : lines) text += line.text + line.end;
+  return text;
+}
+
+// The first section of that name: [begin, end) are its lines after the header.
+bool FindSection(const std::vector<Line>& lines, const std::string& section, size_t* header, size_t* end) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].kind != Line::kSection || !winsim::EqualNoCase(lines[i].name, section)) continue;
+    *header = i;
+    size_t j = i + 1;
+    while (j < lines.size() && lines[j].kind != Line::kSection) ++j;
+    *end = j;
+    return true;
+  }
+  return false;
+}
+
+// --- copying into the caller's buffer --------------------------------------------
+
+// One string: cut to size - 1 characters and NUL terminated, as Windows does.
+DWORD CopyString(const std::string& value, LPSTR buffer, DWORD size) {
+  if (!buffer || size == 0) return 0;
+  size_t n = value.size() < size - 1 ? value.size() : size - 1;
+  memcpy(buffer, value.data(), n);
+  buffer[n] = '\0';
+  return static_cast<DWORD>(n);
+}
+
+// A list of names, each NUL terminated, with a NUL after the last. When it
+// doesn't fit, Windows cuts it, ends it with two NULs and returns size - 2.
+DWORD CopyList(const std::vector<std::string>& names, LPSTR buffer, DWORD size) {
+  if (!buffer || size == 0) return 0;
+  std::string all;
+  for (const std::string& n : names) all += n + '\0';
+  if (all.size() + 1 <= size) {
+    memcpy(buffer, all.data(), all.size());
+    buffer[all.size()] = '\0';
+    return static_cast<DWORD>(all.size());
+  }
+  if (size < 2) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  memcpy(buffer, all.data(), size - 2);
+  buffer[size - 2] = buffer[size - 1] = '\0';
+  return size - 2;
+}
+
+// A value held in matching quotes is given without them.
+std::string Unquote(const std::string& value) {
+  if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+    return value.substr(1, value.size() - 2);
+  return value;
+}
+
+// --- where the profile lives ------------------------------------------------------
+
+// A bare file name means a file in the Windows directory.
+std::string FullPath(const std::string& file) {
+  if (file.find_first_of("\\/:") == std::string::npos) return std::string(Machine::Get().os().windows) + "\\" + file;
+  return file;
+}
+
+std::string FileName(const std::string& path) {
+  size_t cut = path.find_last_of("\\/:");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// IniFileMapping (NT): when HKLM\...\IniFileMapping\<file name> exists, the
+// profile calls on that file go to the registry. `mapped` tells whether the
+// file is mapped; `*key` is the HKLM path that holds `section`'s keys, empty
+// when the mapping gives the section no place we have.
+bool Mapping(const std::string& path, const char* section, std::string* key) {
+  key->clear();
+  if (!Machine::Get().os().nt_family) return false;
+  const winsim::Hive& hive = winsim::ReadHive();
+  const winsim::RegKey* map = hive.Find(std::string(kMappingKey) + "\\" + FileName(path));
+  if (!map) return false;
+  const winsim::RegValue* target = map->Value(section ? section : "");
+  if (!target && section) target = map->Value("");
+  if (!target || (target->type != REG_SZ && target->type != REG_EXPAND_SZ)) return true;
+  std::string text(target->data.begin(), target->data.end());
+  text = text.substr(0, text.find('\0'));
+  size_t start = text.find_first_not_of("!#@");  // the flags before the root
+  text = start == std::string::npos ? "" : text.substr(start);
+  // SYS: is HKLM\SOFTWARE; USR: is the user's hive, which the machine lacks.
+  if (text.size() >= 4 && winsim::EqualNoCase(text.substr(0, 4), "SYS:"))
+    *key = "SOFTWARE\\" + text.substr(4);
+  return true;
+}
+
+std::string ValueText(const winsim::RegValue& value) {
+  std::string text(value.data.begin(), value.data.end());
+  return text.substr(0, text.find('\0'));
+}
+
+DWORD GetMapped(const std::string& key_path, LPCSTR key, const std::string& fallback, LPSTR buffer, DWORD size) {
+  const winsim::RegKey* target = key_path.empty() ? nullptr : winsim::ReadHive().Find(key_path);
+  if (!key) {
+    std::vector<std::string> names;
+    if (target)
+      for (const auto& v : target->values)
+        if (!v.name.empty()) names.push_back(v.name);
+    return CopyList(names, buffer, size);
+  }
+  const winsim::RegValue* value = target ? target->Value(Trim(key)) : nullptr;
+  return CopyString(value ? ValueText(*value) : fallback, buffer, size);
+}
+
+BOOL WriteMapped(const std::string& key_path, const std::string& key, LPCSTR value, bool whole_section) {
+  if (key_path.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  if (!Machine::Get().settings().admin) {
+    SetLastError(ERROR_ACCESS_DENIED);  // HKLM is read-only without rights
+    return FALSE;
+  }
+  winsim::ChangeHive([&](winsim::Hive& hive) {
+    winsim::RegKey* target = hive.Find(key_path);
+    if (whole_section || !value) {
+      if (!target) return false;
+      auto& values = target->values;
+      size_t before = values.size();
+      for (size_t i = values.size(); i-- > 0;)
+        if (whole_section || winsim::EqualNoCase(values[i].name, key)) values.erase(values.begin() + i);
+      return values.size() != before;
+    }
+    if (!target) target = hive.Create(key_path);
+    target->SetValue(key, REG_SZ, reinterpret_cast<const uint8_t*>(value), strlen(value) + 1);
+    return true;
+  });
+  return TRUE;
+}
+
+// --- the file -------------------------------------------------------------------------
+
+BOOL WriteProfile(LPCSTR section_arg, LPCSTR key_arg, LPCSTR value, LPCSTR file) {
+  // All three NULL flushes the system's cached copy; documented to return FALSE.
+  if (!section_arg && !key_arg && !value) return FALSE;
+  if (!section_arg || !file) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string path = FullPath(file);
+  std::string section = Trim(section_arg);
+  std::string key = key_arg ? Trim(key_arg) : "";
+  std::string map_key;
+  if (Mapping(path, section.c_str(), &map_key)) return WriteMapped(map_key, key, value, !key_arg);
+
+  winsim::MachineLock lock;
+  winsim::ResolvedPath where = winsim::Resolve(path);
+  if (where.exists && !where.is_dir && winsim::IsReadOnly(path)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  std::string text;
+  if (where.exists && !where.is_dir) winsim::ReadWholeFile(where.host, &text);
+  std::vector<Line> lines = ParseIni(text);
+  size_t header = 0, end = 0;
+  bool found = FindSection(lines, section, &header, &end);
+  if (!key_arg || !value) {
+    // Deleting what is not there succeeds and leaves the file alone.
+    if (!found) return TRUE;
+    if (!key_arg) {
+      lines.erase(lines.begin() + static_cast<long>(header), lines.begin() + static_cast<long>(end));
+    } else {
+      bool removed = false;
+      for (size_t i = end; i-- > header + 1;) {
+        if (lines[i].kind == Line::kKey && winsim::EqualNoCase(lines[i].name, key)) {
+          lines.erase(lines.begin() + static_cast<long>(i));
+          removed = true;
+        }
+      }
+      if (!removed) return TRUE;
+    }
+  } else {
+    Line line;
+    line.kind = Line::kKey;
+    line.name = key;
+    line.end = "\r\n";
+    size_t at = 0;
+    bool replaced = false;
+    if (found) {
+      at = header + 1;
+      for (size_t i = header + 1; i < end; ++i) {
+        if (lines[i].kind != Line::kKey) continue;
+        if (winsim::EqualNoCase(lines[i].name, key)) {
+          // The key keeps its spelling; only its value changes.
+          lines[i].text = lines[i].name + "=" + value;
+          replaced = true;
+          break;
+        }
+        at = i + 1;  // a new key goes after the last key of the section
+      }
+    }
+    if (!found) {
+      Line head;
+      head.kind = Line::kSection;
+      head.text = "[" + section + "]";
+      head.end = "\r\n";
+      lines.push_back(head);
+      at = lines.size();
+    }
+    if (!replaced) {
+      line.text = key + "=" + value;
+      lines.insert(lines.begin() + static_cast<long>(at), line);
+    }
+    // A line in the middle of the file must end before the next one starts.
+    for (size_t i = 0; i + 1 < lines.size(); ++i)
+      if (lines[i].end.empty()) lines[i].end = "\r\n";
+  }
+  std::string updated = JoinIni(lines);
+  if (where.exists && updated == text) return TRUE;
+  if (!where.parent_ok) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  if (where.is_dir) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  winsim::WriteFileAtomic(where.host, updated);
+  return TRUE;
+}
+
+// Wide text to the single-byte text the machine keeps (Latin-1; others '?').
+std::string Narrow(LPCWSTR text) {
+  std::string out;
+  for (; *text; ++text) out += *text < 0x100 ? static_cast<char>(*text) : '?';
+  return out;
+}
+
+}  // namespace
+
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size,
+                               LPCSTR file) {
+  // The default loses its trailing blanks, as Windows documents.
+  std::string fallback = default_value ? default_value : "";
+  fallback.erase(fallback.find_last_not_of(' ') + 1);
+  DWORD code;
+  if (winsim::Fault("GetPrivateProfileStringA", &code)) {
+    DWORD n = CopyString(fallback, buffer, size);
+    SetLastError(code);
+    return n;
+  }
+  if (!file) return CopyString(fallback, buffer, size);
+  std::string path = FullPath(file);
+  std::string map_key;
+  if (section && Mapping(path, section, &map_key)) return GetMapped(map_key, key, fallback, buffer, size);
+
+  winsim::ResolvedPath where = winsim::Resolve(path);
+  std::string text;
+  if (!where.exists || where.is_dir || !winsim::ReadWholeFile(where.host, &text)) {
+    DWORD n = section && key ? CopyString(fallback, buffer, size) : CopyList({}, buffer, size);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return n;
+  }
+  std::vector<Line> lines = ParseIni(text);
+  if (!section) {
+    std::vector<std::string> names;
+    for (const Line& line : lines)
+      if (line.kind == Line::kSection) names.push_back(line.name);
+    return CopyList(names, buffer, size);
+  }
+  size_t header = 0, end = 0;
+  bool found = FindSection(lines, Trim(section), &header, &end);
+  if (!key) {
+    std::vector<std::string> names;
+    for (size_t i = header + 1; found && i < end; ++i)
+      if (lines[i].kind == Line::kKey) names.push_back(lines[i].name);
+    return CopyList(names, buffer, size);
+  }
+  for (size_t i = header + 1; found && i < end; ++i) {
+    const Line& line = lines[i];
+    if (line.kind == Line::kKey && line.has_value && winsim::EqualNoCase(line.name, Trim(key)))
+      return CopyString(Unquote(line.value), buffer, size);
+  }
+  return CopyString(fallback, buffer, size);
+}
+
+BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+  DWORD code;
+  if (winsim::Fault("WritePrivateProfileStringA", &code)) {
+    SetLastError(code);
+    return FALSE;
+  }
+  return WriteProfile(section, key, value, file);
+}
+
+BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
+  DWORD code;
+  if (winsim::Fault("WritePrivateProfileStringW", &code)) {
+    SetLastError(code);
+    return FALSE;
+  }
+  // The 9x family exports the wide function as a stub that only fails.
+  if (!Machine::Get().os().nt_family) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+  }
+  if (!section && !key && !value) return FALSE;  // the flush form, as above
+  std::string s = section ? Narrow(section) : "";
+  std::string k = key ? Narrow(key) : "";
+  std::string v = value ? Narrow(value) : "";
+  std::string f = file ? Narrow(file) : "";
+  return WriteProfile(section ? s.c_str() : nullptr, key ? k.c_str() : nullptr, value ? v.c_str() : nullptr,
+                      file ? f.c_str() : nullptr);
+}
