@@ -28,6 +28,13 @@ inline constexpr char kConfigFile[] = "c:\\zentaq\\res\\zentaq.ini";
 inline constexpr char kConfigSection[] = "Parameters";
 inline constexpr char kEditorReadme[] = "c:\\zentaq\\res\\utilities\\readme.html";
 
+// The product's entry in Add/Remove Programs.
+inline constexpr char kUninstallParentKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+inline constexpr char kUninstallEntryName[] = "Zentaq";
+inline constexpr char kUninstallEntryKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zentaq";
+inline constexpr char kUninstallDisplayName[] = "Zentaq";
+inline constexpr char kUninstallCommand[] = "c:\\zentaq\\setup.exe uninstall";
+
 // Install and uninstall sequences.
 inline constexpr char kConfigKeyUninstall[] = "Uninstall";
 inline constexpr char kConfigKeyQuiet[] = "Quiet";

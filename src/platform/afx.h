@@ -82,6 +82,7 @@ class CWinApp {
   int m_nCmdShow = SW_SHOWDEFAULT;
 
  private:
+  friend int AfxWinMain(HINSTANCE, HINSTANCE, LPSTR, int);
   std::string app_name_;
 };
 

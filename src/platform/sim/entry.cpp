@@ -1,0 +1,22 @@
+// The process entry of the POSIX build: the program over the simulated
+// machine that WINSIM_ROOT names.
+#include <cstdio>
+
+#include "app/outcome.h"
+#include "app/setup_app.h"
+#include "platform/sim/machine.h"
+
+int main(int argc, char** argv) {
+  try {
+    winsim::Machine::Get();
+    winsim::SetProcessCommandLine(argc, argv);
+    // The application object lives in the program's library; naming it here
+    // also links it in.
+    if (AfxGetApp() != &theApp) return outcome::kFailure;
+    return SetupProcessEntry();
+  } catch (const winsim::MachineError& error) {
+    // A machine file that can't be used: one line naming the file and line.
+    fprintf(stderr, "setup: %s\n", error.what());
+    return 2;
+  }
+}

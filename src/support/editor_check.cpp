@@ -1,0 +1,98 @@
+#include "support/editor_check.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "app/names.h"
+#include "app/texts.h"
+#include "platform/afx.h"
+
+namespace {
+
+// The phrase in front of the version, searched in the lower-cased page.
+constexpr char kMarker[] = "this is version ";
+
+// The C library's atof as the Windows runtime reads a number: blanks
+// skipped, then the longest decimal number (sign, digits, point, exponent);
+// no number gives 0. Hexadecimal forms and "inf"/"nan" are not numbers here,
+// whatever the host's library would make of them.
+double DecimalValue(const char* text) {
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  const char* start = p;
+  if (*p == '+' || *p == '-') ++p;
+  bool digits = false;
+  while (*p >= '0' && *p <= '9') {
+    ++p;
+    digits = true;
+  }
+  if (*p == '.') {
+    ++p;
+    while (*p >= '0' && *p <= '9') {
+      ++p;
+      digits = true;
+    }
+  }
+  if (!digits) return 0.0;
+  if (*p == 'e' || *p == 'E') {
+    const char* exponent = p + 1;
+    if (*exponent == '+' || *exponent == '-') ++exponent;
+    if (*exponent >= '0' && *exponent <= '9') {
+      p = exponent;
+      while (*p >= '0' && *p <= '9') ++p;
+    }
+  }
+  return strtod(std::string(start, p).c_str(), nullptr);
+}
+
+// The page's text up to its first zero byte; false when it can't be read.
+bool ReadPage(std::string* text) {
+  CFile page;
+  if (!page.Open(names::kEditorReadme, CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) return false;
+  try {
+    DWORD length = page.GetLength();
+    if (length == 0xFFFFFFFFu) return false;  // no room for the closing zero byte
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<size_t>(length) + 1]);
+    if (!buffer) return false;
+    memset(buffer.get(), 0, static_cast<size_t>(length) + 1);
+    // The count read isn't needed: a short read leaves zero bytes behind it,
+    // which end the text.
+    page.Read(buffer.get(), length);
+    *text = buffer.get();
+  } catch (const CFileException&) {
+    return false;
+  }
+  // The text is complete; an error while letting the file go changes nothing.
+  try {
+    page.Close();
+  } catch (const CFileException&) {
+  }
+  return true;
+}
+
+}  // namespace
+
+void CheckEditorVersion(float minimum) {
+  std::string text;
+  if (!ReadPage(&text)) return;
+
+  // Lower-cased as the C locale does it: A to Z only.
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+
+  size_t at = text.find(kMarker);
+  if (at == std::string::npos) return;
+  double version = DecimalValue(text.c_str() + at + sizeof(kMarker) - 1);
+
+  // The single-precision minimum widened exactly: 4.2f lies just below 4.2,
+  // so a page stating 4.2 passes.
+  if (version < static_cast<double>(minimum)) {
+    std::string message = texts::kEditorOutdatedBefore;
+    message += texts::kProductWebAddress;
+    message += texts::kEditorOutdatedAfter;
+    AfxMessageBox(message.c_str(), MB_OK, 0);
+  }
+}
