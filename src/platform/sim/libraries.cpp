@@ -1,0 +1,120 @@
+// Libraries that the spooler holds loaded (port monitors), kept in state.ini,
+// section [loaded], one canonical Windows path per line, so that every
+// process on the machine sees them. A held library can't be deleted, renamed
+// or opened for writing. Reboot() rebuilds the set from the registered
+// monitors, as the spooler loads them when the system starts.
+#include <sstream>
+
+#include "hive.h"
+#include "machine_internal.h"
+
+namespace winsim {
+
+namespace {
+
+const char kSection[] = "[loaded]";
+
+std::string StatePath() { return Machine::Get().HostPathOf("state.ini"); }
+
+std::vector<std::string> ReadLoaded(const std::string& text) {
+  std::vector<std::string> loaded;
+  std::istringstream in(text);
+  std::string line;
+  bool inside = false;
+  while (std::getline(in, line)) {
+    std::string trimmed = TrimBlanks(line);
+    if (!trimmed.empty() && trimmed[0] == '[') {
+      inside = SameTextNoCase(trimmed, kSection);
+      continue;
+    }
+    if (inside && !trimmed.empty() && trimmed[0] != ';') loaded.push_back(trimmed);
+  }
+  return loaded;
+}
+
+// Replaces the [loaded] section and keeps any other section of the file.
+void WriteLoaded(const std::vector<std::string>& loaded) {
+  std::string text;
+  ReadWholeFile(StatePath(), &text);
+  std::istringstream in(text);
+  std::string line;
+  std::string others;
+  bool inside = false;
+  while (std::getline(in, line)) {
+    std::string trimmed = TrimBlanks(line);
+    if (!trimmed.empty() && trimmed[0] == '[') inside = SameTextNoCase(trimmed, kSection);
+    if (!inside) others += line + "\n";
+  }
+  std::string section = std::string(kSection) + "\n";
+  for (const std::string& path : loaded) section += path + "\n";
+  WriteFileAtomic(StatePath(), section + (others.empty() ? "" : "\n") + others);
+}
+
+std::vector<std::string> Loaded() {
+  std::string text;
+  if (!ReadWholeFile(StatePath(), &text)) return {};
+  return ReadLoaded(text);
+}
+
+std::string TextOf(const RegValue& value) {
+  std::string text(value.data.begin(), value.data.end());
+  size_t nul = text.find('\0');
+  return nul == std::string::npos ? text : text.substr(0, nul);
+}
+
+}  // namespace
+
+bool IsLibraryHeld(const std::string& windows_path) {
+  std::string canonical = CanonicalPath(windows_path);
+  for (const std::string& path : Loaded())
+    if (path == canonical) return true;
+  return false;
+}
+
+void LoadLibraryHeld(const std::string& windows_path) {
+  MachineLock lock;
+  std::vector<std::string> loaded = Loaded();
+  std::string canonical = CanonicalPath(windows_path);
+  for (const std::string& path : loaded)
+    if (path == canonical) return;
+  loaded.push_back(canonical);
+  WriteLoaded(loaded);
+}
+
+void ReleaseAllLibraries() {
+  MachineLock lock;
+  if (!Loaded().empty()) WriteLoaded({});
+}
+
+std::vector<std::string> HeldLibraries() { return Loaded(); }
+
+void Reboot() {
+  MachineLock lock;
+  const Machine& machine = Machine::Get();
+  std::vector<std::string> loaded;
+  // On NT the spooler is a service that starts with the system unless the
+  // machine keeps it stopped; on 9x it is part of the system.
+  bool spooler_starts = !machine.os().nt_family || machine.settings().spooler_running;
+  const RegKey* monitors = ReadHive().Find("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors");
+  if (spooler_starts && monitors) {
+    for (const auto& monitor : monitors->subkeys) {
+      const RegValue* driver = monitor->Value("Driver");
+      if (!driver) continue;
+      std::string library = TextOf(*driver);
+      if (library.empty()) continue;
+      // A bare file name is in the system directory.
+      if (library.find_first_of("\\/") == std::string::npos)
+        library = std::string(machine.os().system_dir) + "\\" + library;
+      // A monitor whose library is missing fails to load and holds nothing.
+      if (!Resolve(library).exists) continue;
+      std::string canonical = CanonicalPath(library);
+      bool known = false;
+      for (const std::string& path : loaded) known = known || path == canonical;
+      if (!known) loaded.push_back(canonical);
+    }
+  }
+  WriteLoaded(loaded);
+  Journal({"Reboot"});
+}
+
+}  // namespace winsim

@@ -1,0 +1,151 @@
+// Windows paths on the machine's drives: c:\a\b is <root>/drive_c/a/b.
+// Drive letters and components match case-insensitively (Windows file
+// systems preserve case but ignore it), '\' and '/' both separate, and a
+// path without a drive is on the current drive, c:.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include "machine_internal.h"
+
+namespace winsim {
+
+namespace {
+
+bool IsDirectory(const std::string& host) {
+  struct stat st;
+  return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The stored name of `name` in the host folder `folder`: the exact spelling
+// first, else the first entry (in name order) that differs only in case.
+std::string FindEntry(const std::string& folder, const std::string& name) {
+  struct stat st;
+  if (lstat((folder + "/" + name).c_str(), &st) == 0) return name;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return "";
+  std::vector<std::string> matches;
+  while (struct dirent* entry = readdir(dir)) {
+    std::string stored = entry->d_name;
+    if (stored == "." || stored == "..") continue;
+    if (SameTextNoCase(stored, name)) matches.push_back(stored);
+  }
+  closedir(dir);
+  if (matches.empty()) return "";
+  std::sort(matches.begin(), matches.end());
+  return matches.front();
+}
+
+std::string DriveFolder(const std::string& root, char drive) {
+  return root + "/drive_" + std::string(1, drive);
+}
+
+}  // namespace
+
+WindowsPath ParseWindowsPath(const std::string& windows_path) {
+  WindowsPath path;
+  std::string rest = windows_path;
+  if (rest.size() >= 2 && rest[1] == ':' && isalpha(static_cast<unsigned char>(rest[0]))) {
+    path.drive = static_cast<char>(tolower(static_cast<unsigned char>(rest[0])));
+    rest = rest.substr(2);
+  }
+  std::string part;
+  for (size_t i = 0; i <= rest.size(); ++i) {
+    if (i == rest.size() || rest[i] == '\\' || rest[i] == '/') {
+      if (part == "..") {
+        if (!path.parts.empty()) path.parts.pop_back();
+      } else if (!part.empty() && part != ".") {
+        path.parts.push_back(part);
+      }
+      part.clear();
+    } else {
+      part += rest[i];
+    }
+  }
+  return path;
+}
+
+ResolvedPath ResolveOn(const std::string& root, const std::string& windows_path) {
+  WindowsPath path = ParseWindowsPath(windows_path);
+  ResolvedPath resolved;
+  std::string current = DriveFolder(root, path.drive);
+  auto rest_from = [&](size_t first) {
+    std::string rest;
+    for (size_t i = first; i < path.parts.size(); ++i) rest += "/" + path.parts[i];
+    return rest;
+  };
+  if (!IsDirectory(current)) {  // no such drive
+    resolved.host = current + rest_from(0);
+    return resolved;
+  }
+  for (size_t i = 0; i < path.parts.size(); ++i) {
+    bool last = i + 1 == path.parts.size();
+    std::string stored = FindEntry(current, path.parts[i]);
+    if (stored.empty()) {
+      resolved.host = current + rest_from(i);
+      resolved.parent_ok = last;
+      return resolved;
+    }
+    current += "/" + stored;
+    if (!last && !IsDirectory(current)) {
+      resolved.host = current + rest_from(i + 1);
+      return resolved;
+    }
+  }
+  resolved.host = current;
+  resolved.exists = true;
+  resolved.parent_ok = true;
+  resolved.is_dir = IsDirectory(current);
+  return resolved;
+}
+
+ResolvedPath Resolve(const std::string& windows_path) { return ResolveOn(Machine::Get().root(), windows_path); }
+
+std::string CanonicalPath(const std::string& windows_path) {
+  WindowsPath path = ParseWindowsPath(windows_path);
+  std::string canonical = std::string(1, path.drive) + ":";
+  for (const std::string& part : path.parts) canonical += "\\" + LowerAscii(part);
+  if (path.parts.empty()) canonical += "\\";
+  return canonical;
+}
+
+bool IsReadOnly(const std::string& windows_path) {
+  std::string canonical = CanonicalPath(windows_path);
+  for (const std::string& readonly : Machine::Get().settings().readonly)
+    if (CanonicalPath(readonly) == canonical) return true;
+  return false;
+}
+
+void MakeFolders(const std::string& root, const std::string& windows_folder) {
+  WindowsPath path = ParseWindowsPath(windows_folder);
+  std::string current = DriveFolder(root, path.drive);
+  if (mkdir(current.c_str(), 0755) != 0 && errno != EEXIST)
+    throw MachineError(current + ": cannot create the folder: " + strerror(errno));
+  for (const std::string& part : path.parts) {
+    std::string stored = FindEntry(current, part);
+    current += "/" + (stored.empty() ? part : stored);
+    if (stored.empty() && mkdir(current.c_str(), 0755) != 0 && errno != EEXIST)
+      throw MachineError(current + ": cannot create the folder: " + strerror(errno));
+  }
+}
+
+bool HasInvalidNameCharacter(const std::string& windows_path) {
+  WindowsPath path = ParseWindowsPath(windows_path);
+  for (const std::string& part : path.parts)
+    for (char c : part)
+      if (strchr("<>:\"|?*", c) || static_cast<unsigned char>(c) < 32) return true;
+  return false;
+}
+
+std::string LastComponent(const std::string& windows_path) {
+  size_t slash = windows_path.find_last_of("\\/");
+  std::string last = slash == std::string::npos ? windows_path : windows_path.substr(slash + 1);
+  if (slash == std::string::npos && last.size() >= 2 && last[1] == ':') last = last.substr(2);
+  return last;
+}
+
+}  // namespace winsim
