@@ -23,9 +23,9 @@ bool SameTextNoCase(const std::string& a, const std::string& b) {
 }
 
 std::string TrimBlanks(const std::string& text) {
-  size_t begin = text.find_first_not_of(" \t\r");
+  size_t begin = text.find_first_not_of(" \t\r\n");
   if (begin == std::string::npos) return "";
-  size_t end = text.find_last_not_of(" \t\r");
+  size_t end = text.find_last_not_of(" \t\r\n");
   return text.substr(begin, end - begin + 1);
 }
 

@@ -1,0 +1,312 @@
+// Files on the simulated machine: name resolution, dispositions, sharing
+// (within a process and across processes), the read-only attribute, held
+// libraries, handles, deletion, moves and finds.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "common/test_machine.h"
+#include "platform/sim/hive.h"
+#include "platform/sim/machine.h"
+
+namespace {
+
+constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Opens and reports the handle and the last error together.
+struct Open {
+  HANDLE handle;
+  DWORD error;
+  bool ok() const { return handle != INVALID_HANDLE_VALUE; }
+};
+
+Open OpenFile(const char* name, DWORD access, DWORD share, DWORD disposition) {
+  SetLastError(0xdeadbeef);
+  HANDLE handle = CreateFileA(name, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return {handle, GetLastError()};
+}
+
+DWORD Error(BOOL result) {
+  EXPECT_FALSE(result);
+  return GetLastError();
+}
+
+class Files : public ::testing::Test {
+ protected:
+  Files() : machine_("xp", "\n[attributes]\nc:\\zentaq\\LOCKED.ini = readonly\n") {
+    machine_.Use();
+    machine_.Write("c:\\zentaq\\data.txt", "0123456789");
+    machine_.Write("c:\\zentaq\\locked.ini", "[Parameters]\n");
+    machine_.Write("C:\\WINDOWS\\system32\\Pscript.dll", "driver");
+  }
+  TestMachine machine_;
+};
+
+TEST_F(Files, NamesResolveIgnoringCaseAndNewFilesKeepTheirCase) {
+  Open open = OpenFile("C:/WINDOWS/SYSTEM32/pscript.DLL", GENERIC_READ, kShareAll, OPEN_EXISTING);
+  ASSERT_TRUE(open.ok());
+  EXPECT_EQ(open.error, 0u);
+  char buffer[16] = {};
+  DWORD read = 0;
+  EXPECT_TRUE(ReadFile(open.handle, buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(std::string(buffer, read), "driver");
+  EXPECT_TRUE(CloseHandle(open.handle));
+
+  // No drive: c:. A new file is made with the case given.
+  open = OpenFile("\\Zentaq\\New File.TXT", GENERIC_WRITE, 0, CREATE_NEW);
+  ASSERT_TRUE(open.ok());
+  EXPECT_TRUE(CloseHandle(open.handle));
+  EXPECT_TRUE(machine_.Exists("c:\\zentaq\\New File.TXT"));
+
+  EXPECT_EQ(GetFileAttributesA("c:\\ZENTAQ\\DATA.TXT"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(GetFileAttributesA("c:\\"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+TEST_F(Files, MissingFileIs2AndMissingFolderIs3) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(OpenFile("c:\\zentaq\\none.txt", GENERIC_READ, 0, OPEN_EXISTING).error, 2u);
+    EXPECT_EQ(OpenFile("c:\\zentaq\\none\\x.txt", GENERIC_WRITE, 0, CREATE_ALWAYS).error, 3u);
+    EXPECT_EQ(OpenFile("c:\\zentaq\\data.txt\\x.txt", GENERIC_READ, 0, OPEN_EXISTING).error, 3u);
+    EXPECT_EQ(OpenFile("q:\\x.txt", GENERIC_READ, 0, OPEN_ALWAYS).error, 3u);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetFileAttributesA("c:\\zentaq\\none.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), 2u);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetFileAttributesA("c:\\zentaq\\none\\x.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), 3u);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(Error(DeleteFileA("c:\\zentaq\\none.txt")), 2u);
+    EXPECT_EQ(Error(DeleteFileA("c:\\none\\none.txt")), 3u);
+  }
+  // A folder can't be opened or deleted as a file.
+  EXPECT_EQ(OpenFile("c:\\zentaq", GENERIC_READ, kShareAll, OPEN_EXISTING).error, 5u);
+  EXPECT_EQ(Error(DeleteFileA("c:\\zentaq")), 5u);
+}
+
+TEST_F(Files, DispositionsCreateTruncateKeepAndTellWhatWasThere) {
+  Open open = OpenFile("c:\\zentaq\\data.txt", GENERIC_WRITE, 0, CREATE_NEW);
+  EXPECT_FALSE(open.ok());
+  EXPECT_EQ(open.error, static_cast<DWORD>(ERROR_FILE_EXISTS));
+
+  open = OpenFile("c:\\zentaq\\data.txt", kReadWrite, 0, OPEN_ALWAYS);
+  ASSERT_TRUE(open.ok());
+  EXPECT_EQ(open.error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(GetFileSize(open.handle, nullptr), 10u);  // kept
+  CloseHandle(open.handle);
+
+  open = OpenFile("c:\\zentaq\\data.txt", kReadWrite, 0, CREATE_ALWAYS);
+  ASSERT_TRUE(open.ok());
+  EXPECT_EQ(open.error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(GetFileSize(open.handle, nullptr), 0u);  // truncated
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(open.handle, "abc", 3, &written, nullptr));
+  EXPECT_EQ(written, 3u);
+  // Seek to the end, then past it; a negative position is refused.
+  EXPECT_EQ(SetFilePointer(open.handle, 0, nullptr, FILE_END), 3u);
+  EXPECT_EQ(SetFilePointer(open.handle, 2, nullptr, FILE_CURRENT), 5u);
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(SetFilePointer(open.handle, -6, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  EXPECT_TRUE(CloseHandle(open.handle));
+  EXPECT_EQ(machine_.Read("c:\\zentaq\\data.txt"), "abc");
+
+  open = OpenFile("c:\\zentaq\\fresh.txt", GENERIC_WRITE, 0, OPEN_ALWAYS);
+  ASSERT_TRUE(open.ok());
+  EXPECT_EQ(open.error, 0u);
+  CloseHandle(open.handle);
+}
+
+TEST_F(Files, ExclusiveOpensConflictWithEveryOtherOpen) {
+  // The setup log's open: read/write, no sharing.
+  Open log = OpenFile("c:\\zentaq\\data.txt", kReadWrite, 0, OPEN_ALWAYS);
+  ASSERT_TRUE(log.ok());
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(OpenFile("c:\\zentaq\\data.txt", GENERIC_READ, kShareAll, OPEN_EXISTING).error, 32u);
+    EXPECT_EQ(OpenFile("c:\\zentaq\\DATA.txt", kReadWrite, 0, OPEN_ALWAYS).error, 32u);
+    EXPECT_EQ(Error(DeleteFileA("c:\\zentaq\\data.txt")), 32u);
+    EXPECT_EQ(Error(MoveFileA("c:\\zentaq\\data.txt", "c:\\zentaq\\moved.txt")), 32u);
+  }
+  // A truncating open that is refused leaves the contents alone.
+  EXPECT_EQ(OpenFile("c:\\zentaq\\data.txt", GENERIC_WRITE, kShareAll, CREATE_ALWAYS).error, 32u);
+  EXPECT_TRUE(CloseHandle(log.handle));
+  EXPECT_EQ(machine_.Read("c:\\zentaq\\data.txt"), "0123456789");
+  Open again = OpenFile("c:\\zentaq\\data.txt", GENERIC_READ, kShareAll, OPEN_EXISTING);
+  EXPECT_TRUE(again.ok());
+  CloseHandle(again.handle);
+}
+
+TEST_F(Files, SharedOpensCoexistAndShareModesAreChecked) {
+  // The copy source's open: read, sharing read and write.
+  Open a = OpenFile("c:\\zentaq\\data.txt", GENERIC_READ, kShareAll, OPEN_EXISTING);
+  Open b = OpenFile("c:\\zentaq\\data.txt", kReadWrite, kShareAll, OPEN_EXISTING);
+  ASSERT_TRUE(a.ok());
+  ASSERT_TRUE(b.ok());
+  // Asking for no sharing while others hold it open; denying write to a writer.
+  EXPECT_EQ(OpenFile("c:\\zentaq\\data.txt", GENERIC_READ, 0, OPEN_EXISTING).error, 32u);
+  EXPECT_EQ(OpenFile("c:\\zentaq\\data.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING).error, 32u);
+  // Delete while open without FILE_SHARE_DELETE.
+  EXPECT_EQ(Error(DeleteFileA("c:\\zentaq\\data.txt")), 32u);
+  CloseHandle(b.handle);
+  Open c = OpenFile("c:\\zentaq\\data.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  EXPECT_TRUE(c.ok());
+  // A reader that denies writing keeps writers out.
+  EXPECT_EQ(OpenFile("c:\\zentaq\\data.txt", GENERIC_WRITE, kShareAll, OPEN_EXISTING).error, 32u);
+  CloseHandle(a.handle);
+  CloseHandle(c.handle);
+
+  // Opens that share delete let the file go.
+  Open d = OpenFile("c:\\zentaq\\data.txt", GENERIC_READ, kShareAll | FILE_SHARE_DELETE, OPEN_EXISTING);
+  ASSERT_TRUE(d.ok());
+  EXPECT_TRUE(DeleteFileA("c:\\zentaq\\data.txt"));
+  CloseHandle(d.handle);
+}
+
+TEST_F(Files, AnotherProcessHoldingTheFileExclusively) {
+  int ready[2];
+  int done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    HANDLE held = CreateFileA("c:\\zentaq\\data.txt", kReadWrite, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    char byte = held == INVALID_HANDLE_VALUE ? 'n' : 'y';
+    if (write(ready[1], &byte, 1) != 1) _exit(1);
+    if (read(done[0], &byte, 1) != 1) _exit(1);
+    _exit(0);  // the handle goes with the process
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+  EXPECT_EQ(OpenFile("c:\\zentaq\\data.txt", GENERIC_READ, kShareAll, OPEN_EXISTING).error, 32u);
+  EXPECT_EQ(OpenFile("c:\\zentaq\\data.txt", kReadWrite, 0, CREATE_ALWAYS).error, 32u);
+  EXPECT_EQ(Error(DeleteFileA("c:\\zentaq\\data.txt")), 32u);
+  ASSERT_EQ(write(done[1], "x", 1), 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  Open open = OpenFile("c:\\zentaq\\data.txt", GENERIC_READ, kShareAll, OPEN_EXISTING);
+  EXPECT_TRUE(open.ok());
+  CloseHandle(open.handle);
+  EXPECT_EQ(machine_.Read("c:\\zentaq\\data.txt"), "0123456789");
+}
+
+TEST_F(Files, ReadOnlyFilesRefuseWritesAndDeletion) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(OpenFile("c:\\zentaq\\locked.ini", kReadWrite, 0, OPEN_ALWAYS).error, 5u);
+    EXPECT_EQ(OpenFile("c:\\zentaq\\locked.ini", GENERIC_READ, 0, CREATE_ALWAYS).error, 5u);
+    EXPECT_EQ(Error(DeleteFileA("c:\\ZENTAQ\\locked.ini")), 5u);
+  }
+  EXPECT_EQ(GetFileAttributesA("c:\\zentaq\\locked.ini"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  Open open = OpenFile("c:\\zentaq\\locked.ini", GENERIC_READ, kShareAll, OPEN_EXISTING);
+  EXPECT_TRUE(open.ok());
+  CloseHandle(open.handle);
+  EXPECT_EQ(machine_.Read("c:\\zentaq\\locked.ini"), "[Parameters]\n");
+}
+
+TEST_F(Files, HeldLibrariesRefuseWritingWith32AndDeletionWith5) {
+  winsim::LoadLibraryHeld("C:\\WINDOWS\\system32\\PSCRIPT.DLL");
+  EXPECT_TRUE(winsim::IsLibraryHeld("c:\\windows\\system32\\pscript.dll"));
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(OpenFile("c:\\windows\\system32\\pscript.dll", kReadWrite, 0, CREATE_ALWAYS).error, 32u);
+    EXPECT_EQ(Error(DeleteFileA("c:\\windows\\system32\\pscript.dll")), 5u);
+    EXPECT_EQ(Error(MoveFileA("c:\\windows\\system32\\pscript.dll", "c:\\windows\\old.dll")), 5u);
+  }
+  // Reading is fine.
+  Open open = OpenFile("c:\\windows\\system32\\pscript.dll", GENERIC_READ, kShareAll, OPEN_EXISTING);
+  EXPECT_TRUE(open.ok());
+  CloseHandle(open.handle);
+  winsim::ReleaseAllLibraries();
+  EXPECT_TRUE(winsim::HeldLibraries().empty());
+  EXPECT_TRUE(DeleteFileA("c:\\windows\\system32\\pscript.dll"));
+}
+
+TEST_F(Files, BadHandlesAndMissingAccess) {
+  char buffer[4];
+  DWORD count = 7;
+  HANDLE bogus = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7777));
+  for (HANDLE handle : {bogus, INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr)}) {
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(Error(ReadFile(handle, buffer, 4, &count, nullptr)), 6u);
+    EXPECT_EQ(count, 0u);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(Error(WriteFile(handle, buffer, 4, &count, nullptr)), 6u);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(SetFilePointer(handle, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), 6u);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetFileSize(handle, nullptr), INVALID_FILE_SIZE);
+    EXPECT_EQ(GetLastError(), 6u);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(Error(CloseHandle(handle)), 6u);
+  }
+  Open reader = OpenFile("c:\\zentaq\\data.txt", GENERIC_READ, kShareAll, OPEN_EXISTING);
+  ASSERT_TRUE(reader.ok());
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(Error(WriteFile(reader.handle, "x", 1, &count, nullptr)), 5u);
+  EXPECT_TRUE(CloseHandle(reader.handle));
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(Error(CloseHandle(reader.handle)), 6u);  // closed twice
+}
+
+TEST_F(Files, MoveRenamesButNeverReplaces) {
+  machine_.Write("c:\\zentaq\\other.txt", "other");
+  EXPECT_EQ(Error(MoveFileA("c:\\zentaq\\data.txt", "c:\\ZENTAQ\\OTHER.TXT")), static_cast<DWORD>(183));
+  EXPECT_EQ(Error(MoveFileA("c:\\zentaq\\none.txt", "c:\\zentaq\\x.txt")), 2u);
+  EXPECT_EQ(Error(MoveFileA("c:\\zentaq\\data.txt", "c:\\none\\x.txt")), 3u);
+  EXPECT_TRUE(MoveFileA("c:\\zentaq\\DATA.TXT", "c:\\zentaq\\res\\..\\renamed.txt"));
+  EXPECT_EQ(machine_.Read("c:\\zentaq\\renamed.txt"), "0123456789");
+  EXPECT_FALSE(machine_.Exists("c:\\zentaq\\data.txt"));
+  // Only the case changes.
+  EXPECT_TRUE(MoveFileA("c:\\zentaq\\renamed.txt", "c:\\zentaq\\Renamed.TXT"));
+  EXPECT_TRUE(machine_.Exists("c:\\zentaq\\Renamed.TXT"));
+}
+
+TEST_F(Files, FindFirstFileFillsNameSizeAndAttributes) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA("c:\\windows\\system32\\PSCRIPT.dll", &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(data.cFileName, "Pscript.dll");
+  EXPECT_EQ(data.nFileSizeLow, 6u);
+  EXPECT_EQ(data.nFileSizeHigh, 0u);
+  EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(Error(CloseHandle(find)), 6u);  // not a kernel object
+  EXPECT_TRUE(FindClose(find));
+
+  find = FindFirstFileA("c:\\zentaq\\*.INI", &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(data.cFileName, "locked.ini");
+  EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  FindClose(find);
+
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(FindFirstFileA("c:\\zentaq\\none.dll", &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), 2u);
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(FindFirstFileA("c:\\none\\none.dll", &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), 3u);
+}
+
+TEST(Reboot, OnNineXTheRegisteredMonitorsLibrariesBecomeTheHeldSet) {
+  TestMachine machine("98");
+  machine.Use();
+  machine.Write("C:\\WINDOWS\\SYSTEM\\ztqmon95.dll", "monitor");
+  winsim::ChangeHive([](winsim::Hive& hive) {
+    const std::string value = "ztqmon95.dll";
+    hive.Create("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\ZENTAQ Monitor")
+        ->SetValue("Driver", REG_SZ, reinterpret_cast<const uint8_t*>(value.c_str()), value.size() + 1);
+    return true;
+  });
+  winsim::LoadLibraryHeld("c:\\windows\\system\\old.dll");
+  winsim::Reboot();
+  // The local monitor's library is not on disk: it holds nothing.
+  EXPECT_EQ(winsim::HeldLibraries(), std::vector<std::string>{"c:\\windows\\system\\ztqmon95.dll"});
+  EXPECT_NE(machine.Journal().find("Reboot\n"), std::string::npos);
+  EXPECT_EQ(Error(DeleteFileA("c:\\windows\\system\\ztqmon95.dll")), 5u);
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+// Message boxes: queued answers, defaults, the journal and standard error.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "common/test_machine.h"
+#include "platform/sim/machine.h"
+
+namespace {
+
+// Standard input is not a terminal during these tests (no one is asked).
+class MessageBoxes : public ::testing::Test {
+ protected:
+  MessageBoxes() {
+    machine_.Use();
+    saved_stdin_ = dup(0);
+    int null = open("/dev/null", O_RDONLY);
+    dup2(null, 0);
+    close(null);
+  }
+  ~MessageBoxes() override {
+    dup2(saved_stdin_, 0);
+    close(saved_stdin_);
+  }
+  TestMachine machine_;
+  int saved_stdin_ = -1;
+};
+
+TEST_F(MessageBoxes, QueuedAnswersAreTakenInOrderThenDefaultsApply) {
+  machine_.Answer({"yes", "", "NO", "cancel"});
+  EXPECT_EQ(MessageBoxA(nullptr, "Are your sure?", "setup", MB_YESNO), IDYES);
+  EXPECT_EQ(machine_.MachineFile("answers"), "\nNO\ncancel\n");
+  EXPECT_EQ(MessageBoxA(nullptr, "Again?", "setup", MB_YESNO), IDNO);
+  EXPECT_EQ(MessageBoxA(nullptr, "Third", "setup", MB_OKCANCEL), IDCANCEL);
+  EXPECT_EQ(machine_.MachineFile("answers"), "");
+  // Nothing queued, no terminal: OK for MB_OK, No for MB_YESNO.
+  EXPECT_EQ(MessageBoxA(nullptr, "Done", "setup", MB_OK), IDOK);
+  EXPECT_EQ(MessageBoxA(nullptr, "Sure?", "setup", MB_YESNO), IDNO);
+  EXPECT_EQ(machine_.JournalLines("MessageBox"),
+            (std::vector<std::string>{"MessageBox\tsetup\t0x4\tAre your sure?\t6",
+                                      "MessageBox\tsetup\t0x4\tAgain?\t7",
+                                      "MessageBox\tsetup\t0x1\tThird\t2",
+                                      "MessageBox\tsetup\t0x0\tDone\t1",
+                                      "MessageBox\tsetup\t0x4\tSure?\t7"}));
+}
+
+TEST_F(MessageBoxes, TextIsShownOnStandardErrorAndEscapedInTheJournal) {
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MessageBoxA(nullptr, "line one\nline\ttwo", "setup", MB_OK | MB_ICONEXCLAMATION), IDOK);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "setup: line one\nline\ttwo\n");
+  EXPECT_EQ(machine_.JournalLines("MessageBox"),
+            std::vector<std::string>{"MessageBox\tsetup\t0x30\tline one\\nline\\ttwo\t1"});
+}
+
+TEST_F(MessageBoxes, AnUnknownAnswerIsAMachineErrorAndStaysQueued) {
+  machine_.Answer({"ok", "maybe"});
+  EXPECT_EQ(MessageBoxA(nullptr, "First", "setup", MB_OK), IDOK);
+  try {
+    MessageBoxA(nullptr, "Second", "setup", MB_YESNO);
+    ADD_FAILURE() << "no error";
+  } catch (const winsim::MachineError& e) {
+    EXPECT_STREQ(e.what(), "answers:1: unknown answer 'maybe'");
+  }
+  EXPECT_EQ(machine_.MachineFile("answers"), "maybe\n");
+}
+
+TEST_F(MessageBoxes, AFaultFailsTheBoxWithoutTakingAnAnswer) {
+  TestMachine faulty("xp", "\n[faults]\nMessageBoxA = 8@1\n");
+  faulty.Use();
+  faulty.Answer({"yes"});
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(MessageBoxA(nullptr, "Sure?", "setup", MB_YESNO), 0);
+  EXPECT_EQ(GetLastError(), 8u);
+  EXPECT_EQ(MessageBoxA(nullptr, "Sure?", "setup", MB_YESNO), IDYES);
+}
+
+}  // namespace
