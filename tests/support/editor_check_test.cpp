@@ -1,0 +1,90 @@
+// The companion editor's version check: what the readme page states, read as
+// the C library reads a number, against the single-precision minimum 4.2.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/texts.h"
+#include "common/test_machine.h"
+#include "support/editor_check.h"
+
+namespace {
+
+constexpr char kReadme[] = "c:\\zentaq\\res\\utilities\\readme.html";
+
+class EditorCheckTest : public ::testing::Test {
+ protected:
+  EditorCheckTest() : machine_("xp") { machine_.Use(); }
+
+  // True when checking a page with `page` as its contents shows the warning.
+  bool Warns(const std::string& page) {
+    machine_.Write(kReadme, page);
+    size_t before = machine_.JournalLines("MessageBox").size();
+    machine_.Answer({"ok"});  // an answer no box takes stays queued, harmlessly
+    CheckEditorVersion(4.2f);
+    return machine_.JournalLines("MessageBox").size() > before;
+  }
+
+  TestMachine machine_;
+};
+
+TEST_F(EditorCheckTest, VersionsFromTheMinimumOnPass) {
+  EXPECT_FALSE(Warns("<p>This is version 4.2 of Markalon.</p>"));
+  EXPECT_FALSE(Warns("<p>This is version 4.5</p>"));
+  EXPECT_FALSE(Warns("This is version 4.2.1"));
+  EXPECT_FALSE(Warns("This is version 10"));
+  EXPECT_FALSE(Warns("this is version    \t4.3"));
+  EXPECT_FALSE(Warns("this is version 42e-1"));
+}
+
+TEST_F(EditorCheckTest, OlderVersionsAndNonNumbersWarn) {
+  EXPECT_TRUE(Warns("This is version 4.19"));
+  EXPECT_TRUE(Warns("This is version 4.1"));
+  EXPECT_TRUE(Warns("This is version 4,5"));  // the point is the only decimal separator
+  EXPECT_TRUE(Warns("This is version beta"));
+  EXPECT_TRUE(Warns("This is version -5"));
+  // Forms the Windows runtime doesn't read as numbers give 0 as well.
+  EXPECT_TRUE(Warns("This is version 0x10"));
+  EXPECT_TRUE(Warns("This is version infinity"));
+  EXPECT_TRUE(Warns("This is version "));
+}
+
+TEST_F(EditorCheckTest, ThePhraseIsMatchedInAnyCaseAndOnlyItsFirstOccurrenceCounts) {
+  EXPECT_TRUE(Warns("THIS IS VERSION 3.0"));
+  EXPECT_TRUE(Warns("tHiS iS vErSiOn 4.0"));
+  EXPECT_FALSE(Warns("this is version 4.5; older pages said this is version 1.0"));
+  EXPECT_TRUE(Warns("this is version 1.0; this is version 4.5"));
+}
+
+TEST_F(EditorCheckTest, NoPhraseNoMessage) {
+  EXPECT_FALSE(Warns("This is version4.0"));  // without its blank
+  EXPECT_FALSE(Warns("This is the version 1.0"));
+  EXPECT_FALSE(Warns(std::string("<html>\0 This is version 1.0", 27)));  // a zero byte ends the text
+  EXPECT_TRUE(Warns(std::string("This is version 1.0\0 trailing", 29)));
+  EXPECT_FALSE(Warns(""));
+  machine_.Remove(kReadme);
+  size_t before = machine_.JournalLines("MessageBox").size();
+  CheckEditorVersion(4.2f);
+  EXPECT_EQ(machine_.JournalLines("MessageBox").size(), before);
+}
+
+TEST_F(EditorCheckTest, TheWarningNamesTheProductsWebAddress) {
+  ASSERT_TRUE(Warns("This is version 4.0"));
+  std::string text = std::string(texts::kEditorOutdatedBefore) + "http://www.zentaq.com. Please upgrade.";
+  EXPECT_EQ(machine_.JournalLines("MessageBox").back(), "MessageBox\tsetup\t0x0\t" + text + "\t1");
+}
+
+TEST(EditorCheck, TheMinimumIsComparedAtSinglePrecision) {
+  TestMachine machine("xp");
+  machine.Use();
+  machine.Write(kReadme, "This is version 4.2");
+  // 4.2 as a double lies above 4.2f: the decimal 4.2 is not below the minimum.
+  machine.Answer({"ok", "ok"});
+  CheckEditorVersion(4.2f);
+  EXPECT_TRUE(machine.JournalLines("MessageBox").empty());
+  machine.Write(kReadme, "This is version 4.1999998");
+  CheckEditorVersion(4.2f);
+  EXPECT_EQ(machine.JournalLines("MessageBox").size(), 1u);
+}
+
+}  // namespace
