@@ -81,6 +81,7 @@ TEST_F(Files, MissingFileIs2AndMissingFolderIs3) {
     EXPECT_EQ(Error(DeleteFileA("c:\\zentaq\\none.txt")), 2u);
     EXPECT_EQ(Error(DeleteFileA("c:\\none\\none.txt")), 3u);
   }
+  EXPECT_EQ(OpenFile("c:\\zentaq\\a|b.txt", GENERIC_WRITE, 0, CREATE_NEW).error, static_cast<DWORD>(ERROR_INVALID_NAME));
   // A folder can't be opened or deleted as a file.
   EXPECT_EQ(OpenFile("c:\\zentaq", GENERIC_READ, kShareAll, OPEN_EXISTING).error, 5u);
   EXPECT_EQ(Error(DeleteFileA("c:\\zentaq")), 5u);

@@ -62,6 +62,7 @@ BOOL DeleteFileA(LPCSTR name) {
   DWORD code;
   if (winsim::Fault("DeleteFileA", &code)) return FailBool(code);
   if (!name || !*name) return FailBool(ERROR_PATH_NOT_FOUND);
+  if (winsim::HasInvalidNameCharacter(name)) return FailBool(ERROR_INVALID_NAME);
   winsim::MachineLock lock;
   winsim::ResolvedPath path = winsim::Resolve(name);
   if (!path.parent_ok) return FailBool(ERROR_PATH_NOT_FOUND);
@@ -79,6 +80,8 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR new_name) {
   DWORD code;
   if (winsim::Fault("MoveFileA", &code)) return FailBool(code);
   if (!existing || !*existing || !new_name || !*new_name) return FailBool(ERROR_PATH_NOT_FOUND);
+  if (winsim::HasInvalidNameCharacter(existing) || winsim::HasInvalidNameCharacter(new_name))
+    return FailBool(ERROR_INVALID_NAME);
   winsim::MachineLock lock;
   winsim::ResolvedPath from = winsim::Resolve(existing);
   if (!from.parent_ok) return FailBool(ERROR_PATH_NOT_FOUND);
@@ -87,7 +90,6 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR new_name) {
   if (!to.parent_ok) return FailBool(ERROR_PATH_NOT_FOUND);
   // MoveFile never replaces; a new spelling of the same name only changes case.
   if (to.exists && to.host != from.host) return FailBool(ERROR_ALREADY_EXISTS);
-  if (winsim::HasInvalidNameCharacter(new_name)) return FailBool(ERROR_INVALID_NAME);
   if (!from.is_dir) {
     // The move opens the source for delete: every handle must share delete.
     if (winsim::DeleteDenied(from.host)) return FailBool(ERROR_SHARING_VIOLATION);
@@ -109,6 +111,10 @@ DWORD GetFileAttributesA(LPCSTR name) {
   }
   if (!name || !*name) {
     SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (winsim::HasInvalidNameCharacter(name)) {
+    SetLastError(ERROR_INVALID_NAME);
     return INVALID_FILE_ATTRIBUTES;
   }
   winsim::ResolvedPath path = winsim::Resolve(name);

@@ -53,6 +53,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   // TRUNCATE_EXISTING needs write access.
   if (disposition == TRUNCATE_EXISTING && !request.write) return Fail(ERROR_INVALID_PARAMETER);
 
+  if (winsim::HasInvalidNameCharacter(name)) return Fail(ERROR_INVALID_NAME);
+
   winsim::MachineLock lock;  // the check and the open are one step for every process
   winsim::ResolvedPath path = winsim::Resolve(name);
   if (!path.parent_ok) return Fail(ERROR_PATH_NOT_FOUND);
@@ -80,7 +82,6 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
                                                                             : ERROR_SUCCESS);
   } else {
     if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) return Fail(ERROR_FILE_NOT_FOUND);
-    if (winsim::HasInvalidNameCharacter(name)) return Fail(ERROR_INVALID_NAME);
     object->fd = open(path.host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (object->fd < 0) return Fail(winsim::ErrorFromErrno(errno));
     if (!winsim::HoldShare(object->fd, request)) {
