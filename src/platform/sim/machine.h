@@ -160,4 +160,15 @@ std::vector<std::string> HeldLibraries();
 // monitors' libraries; journal "Reboot".
 void Reboot();
 
+// --- the spooler service (services.cpp; state.ini [spooler]) ------------------
+
+// Whether the spooler runs now. On the NT family it is the service "Spooler":
+// as the last stop or start by a program left it, else as machine.ini's
+// `spooler` has it at boot. On 9x it is part of the system and always runs.
+bool SpoolerRunning();
+void SetSpoolerRunning(bool running);
+// Forgets what programs did to the service, so that machine.ini's state
+// holds again (the machine boots).
+void ForgetSpoolerState();
+
 }  // namespace winsim
