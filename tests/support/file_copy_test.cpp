@@ -98,19 +98,6 @@ TEST_F(FileCopyTest, ALongSourcePathIsLoggedWhole) {
   EXPECT_EQ(machine_.Read(kLog), LogLine("CopyFile InFile.Open Failed: ", folder + "ztqmon.dll"));
 }
 
-class ReadOnlyDestinationTest : public FileCopyTest {
- protected:
-  ReadOnlyDestinationTest() : FileCopyTest("[attributes]\nc:\\WINDOWS\\system32\\ztqmon.dll = readonly\n") {
-    machine_.Write(std::string(kSystem) + "ztqmon.dll", "read-only copy");
-  }
-};
-
-TEST_F(ReadOnlyDestinationTest, IsNotReplaced) {
-  EXPECT_EQ(CopyFile(Staged("ztqmon.dll"), std::string(kSystem) + "ztqmon.dll"), 0);
-  EXPECT_EQ(machine_.Read(std::string(kSystem) + "ztqmon.dll"), "read-only copy");
-  EXPECT_EQ(machine_.Read(kLog), LogLine("CopyFile OutFile.Open Failed: ", Staged("ztqmon.dll")));
-}
-
 class FailingWriteTest : public FileCopyTest {
  protected:
   // The first write of the run is the copy's; the second, the log line's.

@@ -65,18 +65,6 @@ TEST(SetupLog, AMissingFolderIsNotCreated) {
   EXPECT_FALSE(machine.Exists(kLog));
 }
 
-class ReadOnlyLogTest : public SetupLogTest {
- protected:
-  ReadOnlyLogTest() : SetupLogTest("[attributes]\nc:\\zentaq\\res\\drivedir\\setup.log = readonly\n") {
-    machine_.Write(kLog, "old\r\n");
-  }
-};
-
-TEST_F(ReadOnlyLogTest, AReadOnlyLogStaysAsItWas) {
-  WriteSetupLog("is_winnt = TRUE");
-  EXPECT_EQ(machine_.Read(kLog), "old\r\n");
-}
-
 class FailingWriteLogTest : public SetupLogTest {
  protected:
   FailingWriteLogTest() : SetupLogTest("[faults]\nWriteFile = 112\n") {}
