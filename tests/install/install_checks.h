@@ -1,142 +1,112 @@
-// Reading back what a setup run left on a test machine: hive values, setup
-// log texts, journal events, files of the system and driver directories.
+// Reading back what setup runs left on a test machine: hive values, setup-log
+// texts, a compact journal, the product's own files.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/test_machine.h"
 #include "platform/sim/hive.h"
 #include "platform/sim/machine.h"
+#include "platform/win32.h"
 
 namespace checks {
 
-inline const char kPrint[] = "SYSTEM\\CurrentControlSet\\Control\\Print";
 inline const char kMonitorKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\ZENTAQ Monitor";
-inline const char kPortKey[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\ZENTAQ Monitor\\Ports\\ZENTAQPORT";
+inline const char kPortKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\ZENTAQ Monitor\\Ports\\ZENTAQPORT";
 inline const char kPrinterKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\ZENTAQ";
-inline const char kDriverDataKey[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\ZENTAQ\\PrinterDriverData";
+inline const char kDataKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\ZENTAQ\\PrinterDriverData";
 inline const char kEntryKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zentaq";
 inline const char kNtDriverKey[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Version-2\\ZENTAQ Printer "
-    "Driver";
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Version-2\\ZENTAQ Printer Driver";
 inline const char k9xDriverKey[] =
     "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Drivers\\ZENTAQ Printer Driver";
 inline const char kStaging[] = "c:\\zentaq\\res\\drivedir\\";
-inline const char kReadmeCommand[] = "rundll32.exe url.dll,FileProtocolHandler c:\\zentaq\\readme.html";
+inline const char kIni[] = "c:\\zentaq\\res\\zentaq.ini";
+inline const char kReadme[] = "Run rundll32.exe url.dll,FileProtocolHandler c:\\zentaq\\readme.html 0x200 0x0 1";
 
-inline winsim::Hive HiveOf(const TestMachine& machine) {
-  return winsim::Hive::Parse(machine.HiveText(), "system.reg");
-}
+inline winsim::Hive HiveOf(const TestMachine& m) { return winsim::Hive::Parse(m.HiveText(), "system.reg"); }
+inline bool HasKey(const TestMachine& m, const std::string& path) { return HiveOf(m).Find(path) != nullptr; }
 
-inline bool HasKey(const winsim::Hive& hive, const std::string& path) { return hive.Find(path) != nullptr; }
-
-// The value's bytes, or "<absent>" when the key or the value is missing.
+// A value's exact bytes, or "<absent>".
 inline std::string Bytes(const winsim::Hive& hive, const std::string& path, const std::string& name) {
   const winsim::RegKey* key = hive.Find(path);
-  if (key == nullptr) return "<absent>";
-  const winsim::RegValue* value = key->Value(name);
-  if (value == nullptr) return "<absent>";
-  return std::string(value->data.begin(), value->data.end());
+  const winsim::RegValue* value = key == nullptr ? nullptr : key->Value(name);
+  return value == nullptr ? "<absent>" : std::string(value->data.begin(), value->data.end());
 }
-
-// A REG_SZ's text without its terminating NUL (as the spooler may store it either way).
+// A string value without the NUL that the spooler may or may not store.
 inline std::string Text(const winsim::Hive& hive, const std::string& path, const std::string& name) {
   std::string bytes = Bytes(hive, path, name);
   if (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
   return bytes;
 }
-
-inline DWORD Type(const winsim::Hive& hive, const std::string& path, const std::string& name) {
-  const winsim::RegKey* key = hive.Find(path);
-  const winsim::RegValue* value = key == nullptr ? nullptr : key->Value(name);
-  return value == nullptr ? REG_NONE : value->type;
-}
-
-inline long Dword(const winsim::Hive& hive, const std::string& path, const std::string& name) {
-  std::string bytes = Bytes(hive, path, name);
-  if (bytes.size() != 4) return -1;
-  DWORD value = 0;
-  memcpy(&value, bytes.data(), 4);
-  return static_cast<long>(value);
-}
-
 inline std::string Dw(DWORD value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
 inline std::string Sz(const std::string& text) { return text + std::string(1, '\0'); }
 
-// The setup log's texts, time stamps and line ends removed.
-inline std::vector<std::string> LogTexts(const TestMachine& machine) {
+// The setup log's texts, without time stamps and line ends.
+inline std::vector<std::string> LogTexts(const TestMachine& m) {
   std::vector<std::string> texts;
-  std::string log = machine.SetupLog();
-  size_t start = 0;
-  while (start < log.size()) {
-    size_t end = log.find("\r\n", start);
-    if (end == std::string::npos) end = log.size();
-    std::string line = log.substr(start, end - start);
+  for (std::string line : SplitLines(m.SetupLog())) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     texts.push_back(line.size() >= 15 ? line.substr(15) : line);
-    start = end + 2;
   }
   return texts;
 }
 
-inline std::string Unescape(const std::string& field) {
-  std::string text;
-  for (size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 1 < field.size()) {
-      char c = field[++i];
-      text += c == 't' ? '\t' : c == 'n' ? '\n' : c;
+// The journal, compact: "Sleep 3000", "Box <text>", "Run <command> <flags> <dwFlags> <show>",
+// "Restart" for a stop request, 500 ms, a start request, 500 ms; other events as they stand.
+inline std::vector<std::string> Summary(const TestMachine& m) {
+  std::vector<std::string> events;
+  for (const std::string& line : m.JournalLines()) {
+    std::vector<std::string> f(1);
+    for (size_t i = 0; i < line.size(); ++i) {
+      if (line[i] == '\t') {
+        f.emplace_back();
+      } else if (line[i] == '\\' && i + 1 < line.size()) {
+        char c = line[++i];
+        f.back() += c == 't' ? '\t' : c == 'n' ? '\n' : c;
+      } else {
+        f.back() += line[i];
+      }
+    }
+    std::string event = f[0];
+    if (f[0] == "MessageBox" && f.size() > 3) {
+      event = "Box " + f[3];
+    } else if (f[0] == "CreateProcess" && f.size() > 4) {
+      event = "Run " + f[1] + " " + f[2] + " " + f[3] + " " + f[4];
     } else {
-      text += field[i];
+      for (size_t i = 1; i < f.size(); ++i) event += " " + f[i];
     }
-  }
-  return text;
-}
-
-// The journal as events, each a list of unescaped fields.
-inline std::vector<std::vector<std::string>> Events(const TestMachine& machine) {
-  std::vector<std::vector<std::string>> events;
-  for (const std::string& line : machine.JournalLines()) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    while (true) {
-      size_t tab = line.find('\t', start);
-      fields.push_back(Unescape(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start)));
-      if (tab == std::string::npos) break;
-      start = tab + 1;
+    events.push_back(event);
+    size_t n = events.size();
+    if (n >= 4 && events[n - 4].rfind("ControlService Spooler 1", 0) == 0 && events[n - 3] == "Sleep 500" &&
+        events[n - 2].rfind("StartService Spooler", 0) == 0 && events[n - 1] == "Sleep 500") {
+      events.resize(n - 4);
+      events.push_back("Restart");
     }
-    events.push_back(fields);
   }
   return events;
 }
 
-// A compact form of the journal: "Sleep 3000", "Box <text>", "Run <command> <flags> <dwFlags> <show>", ...
-inline std::vector<std::string> Summary(const TestMachine& machine) {
-  std::vector<std::string> summary;
-  for (const auto& event : Events(machine)) {
-    const std::string& kind = event[0];
-    if (kind == "Sleep") {
-      summary.push_back("Sleep " + event[1]);
-    } else if (kind == "MessageBox" && event.size() >= 4) {
-      summary.push_back("Box " + event[3]);
-    } else if (kind == "CreateProcess" && event.size() >= 5) {
-      summary.push_back("Run " + event[1] + " " + event[2] + " " + event[3] + " " + event[4]);
-    } else {
-      std::string line = kind;
-      for (size_t i = 1; i < event.size(); ++i) line += " " + event[i];
-      summary.push_back(line);
-    }
-  }
-  return summary;
-}
-
-inline std::string Readme() { return std::string("Run ") + kReadmeCommand + " 0x200 0x0 1"; }
 inline std::string Box(const std::string& text) { return "Box " + text; }
+inline bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+inline std::vector<std::string> Since(const std::vector<std::string>& all, size_t from) {
+  return std::vector<std::string>(all.begin() + static_cast<long>(std::min(from, all.size())), all.end());
+}
+inline std::vector<std::string> Boxes(const std::vector<std::string>& events) {
+  std::vector<std::string> boxes;
+  for (const auto& event : events)
+    if (event.rfind("Box ", 0) == 0) boxes.push_back(event);
+  return boxes;
+}
 
 inline const winsim::OsInfo& Info(const std::string& os) {
   winsim::Os value = winsim::Os::XP;
@@ -144,16 +114,20 @@ inline const winsim::OsInfo& Info(const std::string& os) {
   return winsim::InfoOf(value);
 }
 
+// A placeholder product file, relative to product/zentaq.
 inline std::string Product(const std::string& relative) {
-  std::string path = std::string(PRODUCT_DIR) + "/zentaq/" + relative;
-  FILE* file = fopen(path.c_str(), "rb");
-  std::string content;
-  if (file == nullptr) return "<missing product file " + relative + ">";
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0) content.append(buffer, n);
-  fclose(file);
-  return content;
+  std::ifstream in(std::string(PRODUCT_DIR) + "/zentaq/" + relative, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return in ? content.str() : "<missing " + relative + ">";
+}
+
+// A key of the configuration file, "<absent>" when missing.
+inline std::string Config(const TestMachine& m, const char* key) {
+  m.Use();
+  char value[512] = {};
+  GetPrivateProfileStringA("Parameters", key, "<absent>", value, sizeof(value), kIni);
+  return value;
 }
 
 }  // namespace checks

@@ -1,12 +1,9 @@
-// Uninstall runs on one machine after an install, or on a machine where
-// nothing is installed: what goes, in which order, what the user is told,
-// and how the 9x family's two runs around a reboot hang together.
-#include <gtest/gtest.h>
-
-#include <algorithm>
+// Runs that follow runs on one machine: uninstalls after an install or with
+// nothing installed, the 9x family's two runs around a reboot, and installs
+// over an earlier installation whose monitor library the spooler holds.
+#include <fstream>
 
 #include "install/install_checks.h"
-#include "platform/win32.h"
 
 using namespace checks;
 
@@ -17,202 +14,207 @@ const char kFinal[] =
     "Please uninstall Markalon if it is on your system and then delete c:\\zentaq and its contents from your "
     "computer to fully uninstall zentaq.";
 const char kReboot[] = "Please reboot and re-run uninstall to fully remove the ZENTAQ Printer Driver";
-const char kRestart[] = "ControlService Spooler 1";  // prefix: the result follows
-const char kNotify[] = "SHChangeNotify 0x1A 0x0";
+const char kNotify[] = "SHChangeNotify 0x1A 0x0";  // the entry's deletion
 
-// The journal events from `from` on, with the spooler restarts shortened to
-// "Restart" (stop request, 500 ms, start request, 500 ms).
-std::vector<std::string> EventsSince(const TestMachine& machine, size_t from) {
-  std::vector<std::string> all = Summary(machine);
-  std::vector<std::string> events;
-  for (size_t i = from; i < all.size(); ++i) {
-    if (all[i].rfind(kRestart, 0) == 0 && i + 3 < all.size() && all[i + 1] == "Sleep 500" &&
-        all[i + 2].rfind("StartService Spooler", 0) == 0 && all[i + 3] == "Sleep 500") {
-      events.push_back("Restart");
-      i += 3;
-    } else {
-      events.push_back(all[i]);
-    }
-  }
-  return events;
-}
-
-std::vector<std::string> LogSince(const TestMachine& machine, size_t from) {
-  std::vector<std::string> log = LogTexts(machine);
-  return std::vector<std::string>(log.begin() + static_cast<long>(std::min(from, log.size())), log.end());
-}
-
-std::string UninstallKey(const TestMachine& machine) {
-  machine.Use();
-  char value[512] = {};
-  GetPrivateProfileStringA("Parameters", "Uninstall", "<absent>", value, sizeof(value), "c:\\zentaq\\res\\zentaq.ini");
-  return value;
-}
-
-// Every value under a key and its subkeys, as text, for comparing runs.
+// Every value under the product's keys, for comparing two installs.
 void Dump(const winsim::RegKey* key, std::string* out) {
-  if (key == nullptr) {
-    *out += "<absent>";
-    return;
-  }
+  if (key == nullptr) return;
   *out += "[" + key->Path() + "]\n";
-  for (const auto& value : key->values)
-    *out += value.name + "=" + std::to_string(value.type) + ":" + std::string(value.data.begin(), value.data.end()) +
-            "\n";
+  for (const auto& v : key->values) *out += v.name + "=" + std::string(v.data.begin(), v.data.end()) + "\n";
   for (const auto& subkey : key->subkeys) Dump(subkey.get(), out);
 }
-
-std::string Records(const TestMachine& machine) {
-  winsim::Hive hive = HiveOf(machine);
+std::string Records(const TestMachine& m) {
+  winsim::Hive hive = HiveOf(m);
   std::string out;
   for (const char* path : {kMonitorKey, kPrinterKey, kNtDriverKey, kEntryKey}) Dump(hive.Find(path), &out);
   return out;
 }
 
+// Which of the product's keys exist.
+std::string Present(const TestMachine& m) {
+  winsim::Hive hive = HiveOf(m);
+  std::string present;
+  const std::pair<const char*, const char*> keys[] = {{kMonitorKey, "monitor "}, {kPrinterKey, "printer "},
+                                                      {kNtDriverKey, "driver "}, {k9xDriverKey, "driver "},
+                                                      {kEntryKey, "entry"}};
+  for (const auto& key : keys)
+    if (hive.Find(key.first) != nullptr) present += key.second;
+  return present;
+}
+
+// The journal events and log texts of the next run.
+struct Outcome {
+  RunResult result;
+  std::vector<std::string> events, log;
+};
+Outcome Next(const TestMachine& m, const std::vector<std::string>& args = {}) {
+  size_t events = Summary(m).size(), log = LogTexts(m).size();
+  Outcome run;
+  run.result = m.Setup(args);
+  run.events = Since(Summary(m), events);
+  run.log = Since(LogTexts(m), log);
+  return run;
+}
+
 class NtUninstall : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(NtUninstall, RemovesEverythingInOneRunAndAReinstallGivesTheSameRecords) {
-  TestMachine machine(GetParam());
-  machine.StageProduct();
-  ASSERT_EQ(machine.Setup().status, 0);
-  const std::string installed = Records(machine);
-  const size_t journal_mark = Summary(machine).size();
-  const size_t log_mark = LogTexts(machine).size();
+  TestMachine m(GetParam());
+  m.StageProduct();
+  ASSERT_EQ(m.Setup().status, 0);
+  const std::string installed = Records(m);
+  m.Answer({"yes"});
+  Outcome run = Next(m, {"uninstall"});
+  EXPECT_EQ(run.result.status, 0) << run.result.err;
+  // The final message after the second restart and before the entry goes.
+  EXPECT_EQ(run.events, (std::vector<std::string>{Box(kAsk), "Restart", "Restart", Box(kFinal), kNotify}));
+  EXPECT_EQ(run.log, std::vector<std::string>{}) << "every removal succeeded";
+  EXPECT_EQ(Present(m), "");
+  EXPECT_EQ(Config(m, "Uninstall"), "<absent>");
+  EXPECT_TRUE(m.Exists(std::string(Info(GetParam()).system_dir) + "\\ztqmon.dll")) << "no file is deleted";
 
-  machine.Answer({"yes"});
-  RunResult run = machine.Setup({"uninstall"});
-  EXPECT_EQ(run.status, 0) << run.err;
-
-  // Two spooler restarts; the final message after the second and before the
-  // entry goes.
-  EXPECT_EQ(EventsSince(machine, journal_mark),
-            (std::vector<std::string>{Box(kAsk), "Restart", "Restart", Box(kFinal), kNotify}));
-  EXPECT_EQ(LogSince(machine, log_mark), std::vector<std::string>{}) << "every removal succeeded";
-  winsim::Hive hive = HiveOf(machine);
-  EXPECT_FALSE(HasKey(hive, kPrinterKey));
-  EXPECT_FALSE(HasKey(hive, kMonitorKey));
-  EXPECT_FALSE(HasKey(hive, kNtDriverKey));
-  EXPECT_FALSE(HasKey(hive, kEntryKey));
-  EXPECT_EQ(UninstallKey(machine), "<absent>") << "the NT branch leaves the configuration file alone";
-  // No file is deleted.
-  EXPECT_TRUE(machine.Exists(std::string(Info(GetParam()).system_dir) + "\\ztqmon.dll"));
-
-  RunResult again = machine.Setup();
-  EXPECT_EQ(again.status, 0) << again.err;
-  EXPECT_EQ(Records(machine), installed);
+  EXPECT_EQ(m.Setup().status, 0);
+  EXPECT_EQ(Records(m), installed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, NtUninstall, ::testing::Values("xp", "2000"));
 
 TEST(NineXUninstall, TakesTwoRunsAroundARebootAndAnInstallStartsOver) {
-  TestMachine machine("98");
-  machine.StageProduct();
-  ASSERT_EQ(machine.Setup().status, 0);
-  EXPECT_EQ(UninstallKey(machine), "");
-  size_t journal_mark = Summary(machine).size();
-  size_t log_mark = LogTexts(machine).size();
+  TestMachine m("98");
+  m.StageProduct();
+  ASSERT_EQ(m.Setup().status, 0);
+  m.Answer({"yes"});
+  Outcome first = Next(m, {"uninstall"});
+  EXPECT_EQ(first.result.status, 3010);
+  EXPECT_EQ(first.events, (std::vector<std::string>{Box(kAsk), Box(kReboot)}));
+  // The spooler took the driver's key with the driver.
+  EXPECT_EQ(first.log, std::vector<std::string>{"RegDeleteKey Windows 4.0 return: 2"});
+  EXPECT_EQ(Present(m), "entry");
+  EXPECT_EQ(Config(m, "Uninstall"), "1");
 
-  // First run: the monitor library stays loaded until the next boot.
-  machine.Answer({"yes"});
-  RunResult first = machine.Setup({"uninstall"});
-  EXPECT_EQ(first.status, 3010);
-  EXPECT_EQ(EventsSince(machine, journal_mark), (std::vector<std::string>{Box(kAsk), Box(kReboot)}));
-  std::vector<std::string> log = LogSince(machine, log_mark);
-  ASSERT_FALSE(log.empty());
-  // The spooler already removed the driver's key with the driver.
-  EXPECT_EQ(log[0], "RegDeleteKey Windows 4.0 return: 2");
-  winsim::Hive hive = HiveOf(machine);
-  EXPECT_FALSE(HasKey(hive, kPrinterKey));
-  EXPECT_FALSE(HasKey(hive, kMonitorKey));
-  EXPECT_FALSE(HasKey(hive, k9xDriverKey));
-  EXPECT_TRUE(HasKey(hive, kEntryKey));
-  EXPECT_EQ(UninstallKey(machine), "1");
-
-  machine.Use();
+  m.Use();
   winsim::Reboot();
-  journal_mark = Summary(machine).size();
-  log_mark = LogTexts(machine).size();
+  m.Answer({"yes"});
+  Outcome second = Next(m, {"uninstall"});
+  EXPECT_EQ(second.result.status, 0);
+  EXPECT_EQ(second.events, (std::vector<std::string>{Box(kAsk), Box(kFinal), kNotify}));
+  EXPECT_EQ(second.log, (std::vector<std::string>{"DeletePrinterDriver: 1797", "DeleteMonitor: 3000",
+                                                  "RegDeleteKey Windows 4.0 return: 2"}));
+  EXPECT_EQ(Present(m), "");
+  EXPECT_EQ(Config(m, "Uninstall"), "1");
 
-  // Second run: nothing left to remove; the final message and the entry goes.
-  machine.Answer({"yes"});
-  RunResult second = machine.Setup({"uninstall"});
-  EXPECT_EQ(second.status, 0);
-  EXPECT_EQ(EventsSince(machine, journal_mark), (std::vector<std::string>{Box(kAsk), Box(kFinal), kNotify}));
-  log = LogSince(machine, log_mark);
-  ASSERT_GE(log.size(), 3u);
-  EXPECT_EQ(log[0], "DeletePrinterDriver: 1797");
-  EXPECT_EQ(log[1], "DeleteMonitor: 3000");
-  EXPECT_EQ(log[2], "RegDeleteKey Windows 4.0 return: 2");
-  EXPECT_FALSE(HasKey(HiveOf(machine), kEntryKey));
-  EXPECT_EQ(UninstallKey(machine), "1");
-
-  // After the reboot nothing holds the library: the install starts from scratch.
-  RunResult install = machine.Setup();
-  EXPECT_EQ(install.status, 0) << install.err;
-  EXPECT_EQ(UninstallKey(machine), "");
-  EXPECT_TRUE(HasKey(HiveOf(machine), kEntryKey));
-  EXPECT_TRUE(HasKey(HiveOf(machine), kPrinterKey));
+  // Nothing holds the library after the reboot: a plain install.
+  Outcome install = Next(m);
+  EXPECT_EQ(install.result.status, 0);
+  EXPECT_EQ(install.log.size(), 3u);
+  EXPECT_EQ(Config(m, "Uninstall"), "");
 }
 
-struct Nothing {
-  const char* os;
-  std::vector<std::string> events;  // after the question
-};
-
-class NothingInstalled : public ::testing::TestWithParam<Nothing> {};
-
-TEST_P(NothingInstalled, LogsTheRefusedDeletionsAndClosesAsUsual) {
-  const Nothing nothing = GetParam();
-  TestMachine machine(nothing.os);
-  machine.StageProduct();
-
-  machine.Answer({"yes"});
-  RunResult run = machine.Setup({"uninstall"});
-  std::vector<std::string> expected{Box(kAsk)};
-  expected.insert(expected.end(), nothing.events.begin(), nothing.events.end());
-  EXPECT_EQ(EventsSince(machine, 0), expected);
-  std::vector<std::string> log = LogTexts(machine);
-  ASSERT_GE(log.size(), 2u);
-  // No printer, so no "startrpc" line.
-  EXPECT_EQ(log[0], "DeletePrinterDriver: 1797");
-  EXPECT_EQ(log[1], "DeleteMonitor: 3000");
-  EXPECT_FALSE(HasKey(HiveOf(machine), kEntryKey));
-  if (std::string(nothing.os) == "98") {
-    // The drivers key is there without the driver: the not-found code.
-    ASSERT_GE(log.size(), 3u);
-    EXPECT_EQ(log[2], "RegDeleteKey Windows 4.0 return: 2");
-    EXPECT_EQ(run.status, 3010);
-    EXPECT_EQ(UninstallKey(machine), "1");
-  } else {
-    EXPECT_EQ(log.size(), 2u);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(UninstallKey(machine), "<absent>");
+TEST(NothingInstalled, LogsTheRefusedDeletionsAndClosesPerBranch) {
+  for (const char* os : {"xp", "98"}) {
+    const bool nt = std::string(os) == "xp";
+    TestMachine m(os);
+    m.StageProduct();
+    m.Answer({"yes"});
+    Outcome run = Next(m, {"uninstall"});
+    // No printer: no "startrpc" line. On 9x the drivers key lacks the driver.
+    std::vector<std::string> log{"DeletePrinterDriver: 1797", "DeleteMonitor: 3000"};
+    if (!nt) log.push_back("RegDeleteKey Windows 4.0 return: 2");
+    EXPECT_EQ(run.log, log) << os;
+    std::vector<std::string> events{Box(kAsk), Box(kReboot)};
+    if (nt) events = {Box(kAsk), "Restart", "Restart", Box(kFinal), kNotify};
+    EXPECT_EQ(run.events, events) << os;
+    EXPECT_EQ(run.result.status, nt ? 0 : 3010) << os;
+    EXPECT_EQ(Config(m, "Uninstall"), nt ? "<absent>" : "1") << os;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Systems, NothingInstalled,
-    ::testing::Values(Nothing{"xp", {"Restart", "Restart", Box(kFinal), kNotify}}, Nothing{"98", {Box(kReboot)}}),
-    [](const ::testing::TestParamInfo<Nothing>& param) { return std::string("os_") + param.param.os; });
+TEST(Win32sUninstall, TakesTheNtBranchWithoutTheConfigurationFile) {
+  TestMachine m("win32s");
+  m.StageProduct();
+  m.Write(kIni, "[Parameters]\r\nQuiet=0\r\n");
+  m.Answer({"yes"});
+  Outcome run = Next(m, {"uninstall"});
+  EXPECT_EQ(run.result.status, 0);
+  EXPECT_EQ(std::count(run.events.begin(), run.events.end(), "Sleep 500"), 4) << "two spooler restarts";
+  EXPECT_EQ(Since(run.events, run.events.size() - 2), (std::vector<std::string>{Box(kFinal), kNotify}));
+  EXPECT_EQ(m.Read(kIni), "[Parameters]\r\nQuiet=0\r\n");
+}
 
-// Win32s: bit 31 set, major version 3. The NT branch: spooler restarts, the
-// final message at once, no configuration file.
-TEST(Win32sUninstall, TakesTheNtBranch) {
-  TestMachine machine("win32s");
-  machine.StageProduct();
-  machine.Write("c:\\zentaq\\res\\zentaq.ini", "[Parameters]\r\nQuiet=0\r\n");
+TEST(Upgrade, OnNtTheQuietUninstallFreesTheHeldLibrary) {
+  TestMachine m("xp");
+  m.StageProduct();
+  ASSERT_EQ(m.Setup().status, 0);
+  const std::string library = std::string(Info("xp").system_dir) + "\\ztqmon.dll";
+  m.Use();
+  ASSERT_TRUE(winsim::IsLibraryHeld(library));
+  m.Write(std::string(kStaging) + "ztqmon.dll", "the new release's monitor");
+  Outcome run = Next(m);
+  EXPECT_EQ(run.result.status, 0) << run.result.err;
+  EXPECT_EQ(Boxes(run.events), std::vector<std::string>{});
+  EXPECT_EQ(run.events.front() + " " + run.events[1], "Restart Restart");
+  EXPECT_EQ(run.events.back(), kReadme);
+  EXPECT_EQ(m.Read(library), "the new release's monitor");
+  EXPECT_EQ(Present(m), "monitor printer driver entry");
+}
 
-  machine.Answer({"yes"});
-  RunResult run = machine.Setup({"uninstall"});
-  EXPECT_EQ(run.status, 0);
-  std::vector<std::string> events = EventsSince(machine, 0);
-  ASSERT_GE(events.size(), 3u);
-  EXPECT_EQ(events[0], Box(kAsk));
-  EXPECT_EQ(events[events.size() - 2], Box(kFinal));
-  EXPECT_EQ(events.back(), kNotify);
-  EXPECT_EQ(std::count(events.begin(), events.end(), "Sleep 500"), 4) << "two spooler restarts";
-  EXPECT_EQ(UninstallKey(machine), "<absent>");
-  EXPECT_EQ(machine.Read("c:\\zentaq\\res\\zentaq.ini"), "[Parameters]\r\nQuiet=0\r\n");
+// A library that can't be deleted for another reason counts as held; no
+// uninstall frees it.
+TEST(Upgrade, OnNtALibraryThatStaysHeldEndsWithTheRebootMessage) {
+  const std::string library = std::string(Info("2000").system_dir) + "\\ztqmon.dll";
+  TestMachine m("2000", "[attributes]\n" + library + " = readonly\n");
+  m.StageProduct();
+  m.Write(library, "an old release's monitor");
+  Outcome run = Next(m);
+  EXPECT_EQ(run.result.status, 3010);
+  EXPECT_EQ(run.events, (std::vector<std::string>{"Restart", "Restart", kNotify,
+                                                  Box("In order to upgrade zentaq you must reboot and re-run "
+                                                      "setup.")}));
+  EXPECT_EQ(m.Read(library), "an old release's monitor");
+  EXPECT_FALSE(m.Exists(std::string(Info("2000").system_dir) + "\\ztqmona.dll")) << "nothing copied";
+}
+
+TEST(Upgrade, OnNineXASameSizeLibraryIsLeftAndItsCopyFails) {
+  for (bool staged : {true, false}) {
+    TestMachine m("98");
+    m.StageProduct();
+    ASSERT_EQ(m.Setup().status, 0);
+    // A staged library that can't be examined counts as the same size.
+    if (!staged) m.Remove(std::string(kStaging) + "ztqmon95.dll");
+    Outcome run = Next(m);
+    EXPECT_EQ(run.result.status, 0) << "the printer is in place";
+    EXPECT_EQ(Boxes(run.events), std::vector<std::string>{});
+    EXPECT_TRUE(Contains(run.log, std::string(staged ? "CopyFile OutFile" : "CopyFile InFile") +
+                                      ".Open Failed: c:\\zentaq\\res\\drivedir\\ztqmon95.dll"));
+    EXPECT_TRUE(Contains(run.log, "AddMonitor: 3006"));
+    EXPECT_TRUE(Contains(run.log, "AddPrinter: 1802"));
+  }
+}
+
+TEST(Upgrade, OnNineXAnotherSizeClearsTheOldInstallationAndAsksForAReboot) {
+  const std::string reboot = Box("In order to upgrade zentaq you must reboot and then re-run setup.");
+  const std::string refused = Box(
+      "In order to upgrade zentaq you must delete the existing ZENTAQ printer from Windows Printer Settings and "
+      "re-run setup.");
+  for (bool printer_refuses : {false, true}) {
+    TestMachine m("98");
+    m.StageProduct();
+    ASSERT_EQ(m.Setup().status, 0);
+    m.Write(std::string(kStaging) + "ztqmon95.dll", "a new release's monitor library, of another size");
+    m.Write(std::string(kStaging) + "gs.PPD", "a new release's description file");
+    if (printer_refuses) std::ofstream(m.root() + "/machine.ini", std::ios::app) << "[faults]\nDeletePrinter = 5\n";
+    Outcome run = Next(m);
+    EXPECT_EQ(run.result.status, 3010);
+    std::vector<std::string> boxes{reboot};
+    if (printer_refuses) boxes.insert(boxes.begin(), refused);
+    EXPECT_EQ(Boxes(run.events), boxes);
+    EXPECT_EQ(run.events.back(), reboot);
+    EXPECT_EQ(run.log, (std::vector<std::string>{"is_winnt = FALSE", "is_win4 = TRUE",
+                                                 "RegDeleteKey Windows 4.0 return: 0"}));
+    EXPECT_EQ(Present(m), "entry");
+    EXPECT_EQ(m.Read(std::string(Info("98").driver_dir) + "\\gs.PPD"), Product("res/drivedir/gs.PPD"));
+    EXPECT_EQ(run.result.out, "");
+  }
 }
 
 }  // namespace
