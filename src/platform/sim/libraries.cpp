@@ -92,9 +92,10 @@ void Reboot() {
   MachineLock lock;
   const Machine& machine = Machine::Get();
   std::vector<std::string> loaded;
-  // On NT the spooler is a service that starts with the system unless the
-  // machine keeps it stopped; on 9x it is part of the system.
-  bool spooler_starts = !machine.os().nt_family || machine.settings().spooler_running;
+  // What programs did to the spooler service goes with the running system:
+  // it starts (or not) as the machine has it at boot.
+  ForgetSpoolerState();
+  bool spooler_starts = SpoolerRunning();
   const RegKey* monitors = ReadHive().Find("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors");
   if (spooler_starts && monitors) {
     for (const auto& monitor : monitors->subkeys) {
