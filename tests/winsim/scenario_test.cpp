@@ -26,7 +26,7 @@ TEST(WinsimScenario, InstallOnXpShowsTheSpoolerAndPrintsARealPdf) {
 
   RunResult show = Winsim({"show", machine});
   ASSERT_EQ(show.status, 0) << show.err;
-  EXPECT_TRUE(Has(Section(show.out, "monitors"), "ZENTAQ Monitor   ztqmon.dll")) << show.out;
+  EXPECT_TRUE(Has(Section(show.out, "monitors"), "ZENTAQ Monitor  ztqmon.dll")) << show.out;
   EXPECT_TRUE(Has(Section(show.out, "monitors"), "Local Port")) << show.out;
   std::string ports = Section(show.out, "ports");
   EXPECT_LT(ports.find("LPT1:"), ports.find("ZENTAQPORT")) << ports;
@@ -36,7 +36,7 @@ TEST(WinsimScenario, InstallOnXpShowsTheSpoolerAndPrintsARealPdf) {
   EXPECT_TRUE(Has(drivers, "Zentaqui.dll")) << drivers;
   EXPECT_TRUE(Has(Section(show.out, "printers"), "ZENTAQ  ZENTAQPORT  ZENTAQ Printer Driver  winprint")) << show.out;
   std::string record = Section(show.out, "port record of ZENTAQPORT");
-  EXPECT_TRUE(Has(record, "Command       REG_SZ     34      \"c:\\zentaq\\res\\convert\\gswin32c.exe\"")) << record;
+  EXPECT_TRUE(Has(record, "Command       REG_SZ     35      \"c:\\zentaq\\res\\convert\\gswin32c.exe\"")) << record;
   EXPECT_TRUE(Has(record, "ShowWindow    REG_DWORD  4       2 (0x2)")) << record;
   std::string config = Section(show.out, "configuration of the printer ZENTAQ");
   EXPECT_TRUE(Has(config, "TTFontSubTableSize  REG_DWORD")) << config;

@@ -160,7 +160,15 @@ void ShowFiles(std::ostream& out) {
     size_t tab = line.find('\t');
     std::string event = line.substr(0, tab);
     std::string rest = tab == std::string::npos ? "" : line.substr(tab + 1);
-    for (size_t at; (at = rest.find('\t')) != std::string::npos;) rest.replace(at, 1, " | ");
+    // Fields apart with " | "; an escaped backslash shown as one, escaped
+    // tabs and line feeds left visible.
+    std::string fields;
+    for (size_t i = 0; i < rest.size(); ++i) {
+      if (rest[i] == '\t') fields += " | ";
+      else if (rest[i] == '\\' && i + 1 < rest.size() && rest[i + 1] == '\\') fields += rest[i++];
+      else fields += rest[i];
+    }
+    rest = fields;
     out << "  " << event << std::string(event.size() < 15 ? 15 - event.size() : 1, ' ') << rest << "\n";
   }
 }
