@@ -129,7 +129,8 @@ std::string TestMachine::MachineFile(const std::string& name) const { return Slu
 std::vector<std::string> TestMachine::JournalLines(const std::string& event) const {
   std::vector<std::string> lines;
   for (const auto& line : SplitLines(Journal()))
-    if (event.empty() || line.compare(0, event.size() + 1, event + "\t") == 0) lines.push_back(line);
+    if (event.empty() || line == event || line.compare(0, event.size() + 1, event + "\t") == 0)
+      lines.push_back(line);
   return lines;
 }
 
