@@ -31,6 +31,10 @@ inline const char kStaging[] = "c:\\zentaq\\res\\drivedir\\";
 inline const char kIni[] = "c:\\zentaq\\res\\zentaq.ini";
 inline const char kReadme[] = "Run rundll32.exe url.dll,FileProtocolHandler c:\\zentaq\\readme.html 0x200 0x0 1";
 
+// Exit statuses as a POSIX parent sees them: the low byte of 1603 and 3010.
+constexpr int kFailed = 1603 & 0xFF;
+constexpr int kReboot = 3010 & 0xFF;
+
 inline winsim::Hive HiveOf(const TestMachine& m) { return winsim::Hive::Parse(m.HiveText(), "system.reg"); }
 inline bool HasKey(const TestMachine& m, const std::string& path) { return HiveOf(m).Find(path) != nullptr; }
 

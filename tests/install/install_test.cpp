@@ -51,18 +51,33 @@ TEST_P(FreshInstall, LeavesAWorkingPrinterWithTheRecordsOfItsBranch) {
       {"Delay", Dw(300)}, {"Description", Sz("ZENTAQ Redirected Port")}, {"LogFileDebug", Dw(0)},
       {"LogFileName", Sz("")}, {"LogFileUse", Dw(0)}, {"Output", Dw(1)}, {"Printer", Sz("ZENTAQ")},
       {"PrintError", Dw(0)}, {"RunUser", Dw(0)}, {"ShowWindow", Dw(2)}};
+  const std::string types = "114141441444";  // REG_SZ 1, REG_DWORD 4
   ASSERT_EQ(port->values.size(), record.size());
   for (size_t i = 0; i < record.size(); ++i) {
     EXPECT_EQ(port->values[i].name, record[i].first);
     EXPECT_EQ(std::string(port->values[i].data.begin(), port->values[i].data.end()), record[i].second)
         << record[i].first;
-    EXPECT_EQ(port->values[i].type, record[i].second.back() == '\0' ? DWORD{REG_SZ} : DWORD{REG_DWORD})
-        << record[i].first;
+    EXPECT_EQ(port->values[i].type, static_cast<DWORD>(types[i] - '0')) << record[i].first;
   }
-  EXPECT_EQ(Bytes(hive, kPortKey, "Arguments").size(), 62u);
-  EXPECT_EQ(Bytes(hive, kPortKey, "Command").size(), 34u);
+  // "c:\zentaq" has 9 characters: n + 54 and n + 26.
+  EXPECT_EQ(Bytes(hive, kPortKey, "Arguments").size(), 63u);
+  EXPECT_EQ(Bytes(hive, kPortKey, "Command").size(), 35u);
 
   EXPECT_EQ(Text(hive, kMonitorKey, "Driver"), nt ? "ztqmon.dll" : "ztqmon95.dll");
+  // The driver: full paths in the driver directory on NT, bare names and the
+  // eleven dependent files on 9x.
+  const std::string driver = nt ? kNtDriverKey : k9xDriverKey;
+  const char list[] = "msprint.cat\0LWNT_470.SPD\0PSCRIPT.DRV\0PSCRIPT.HLP\0PSCRIPT.INI\0TESTPS.TXT\0APPLE380.SPD\0"
+                     "FONTS.MFM\0ICONLIB.DLL\0PSMON.DLL\0ZTQDRIVER.SPD\0";  // and the literal's own NUL
+  const std::string dependent(list, sizeof(list));
+  EXPECT_EQ(Text(hive, driver, "Driver"), nt ? drv + "pscript.dll" : "Pscript.drv");
+  EXPECT_EQ(Text(hive, driver, "Data File"), nt ? drv + "gs.PPD" : "ztqdriver.SPD");
+  EXPECT_EQ(Text(hive, driver, "Configuration File"), nt ? drv + "Zentaqui.dll" : "Pscript.drv");
+  EXPECT_EQ(Text(hive, driver, "Help File"), nt ? drv + "Pscript.hlp" : "Pscript.hlp");
+  EXPECT_EQ(Bytes(hive, driver, "Dependent Files"), nt ? std::string(1, '\0') : dependent);
+  EXPECT_EQ(Text(hive, driver, "Monitor"), "");
+  EXPECT_EQ(Text(hive, driver, "Datatype"), "RAW");
+  EXPECT_EQ(Bytes(hive, driver, "Version"), Dw(2));
   EXPECT_EQ(Text(hive, kPrinterKey, "Port"), "ZENTAQPORT");
   EXPECT_EQ(Text(hive, kPrinterKey, "Printer Driver"), "ZENTAQ Printer Driver");
   EXPECT_EQ(Text(hive, kPrinterKey, "Print Processor"), "winprint");
@@ -93,7 +108,7 @@ TEST(Win32sInstall, TakesTheNtBranchWithThe9xLibraryNames) {
   m.StageProduct();
   m.Write(kIni, "[Parameters]\r\nUninstall=1\r\n");
   RunResult run = m.Setup();
-  EXPECT_EQ(run.status, 1603) << "no printer";
+  EXPECT_EQ(run.status, kFailed) << "no printer";
   std::vector<std::string> log = LogTexts(m);
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[0] + ", " + log[1], "is_winnt = FALSE, is_win4 = FALSE");
@@ -116,7 +131,7 @@ TEST_P(MissingDataFile, EndsSetupWithoutCompletion) {
   m.Remove(std::string(kStaging) + GetParam().first);
   m.Write(kIni, "[Parameters]\r\nQuiet=7\r\n");
   RunResult run = m.Setup();
-  EXPECT_EQ(run.status, 1603);
+  EXPECT_EQ(run.status, kFailed);
   EXPECT_EQ(run.out.substr(run.out.find("Closing")), "Closing printer\n\nConfiguring printer\n\n");
   EXPECT_EQ(Summary(m), (std::vector<std::string>{"Sleep 3000", "Sleep 1000"}));
   winsim::Hive hive = HiveOf(m);
@@ -140,7 +155,7 @@ TEST(EarlyEnd, NineXWithoutPostScriptDriverGuidesTheUserAndStops) {
   TestMachine m("98");
   m.StageProduct("c:\\zentaq", false);
   RunResult run = m.Setup();
-  EXPECT_EQ(run.status, 1603);
+  EXPECT_EQ(run.status, kFailed);
   EXPECT_EQ(Summary(m),
             (std::vector<std::string>{
                 "Sleep 1000",
@@ -160,7 +175,7 @@ TEST_P(MonitorDenied, ShowsTheRightsMessageBeforeAnyPortRecord) {
   TestMachine m("xp", GetParam());
   m.StageProduct();
   RunResult run = m.Setup();
-  EXPECT_EQ(run.status, 1603);
+  EXPECT_EQ(run.status, kFailed);
   EXPECT_EQ(Summary(m), (std::vector<std::string>{
                             "Sleep 3000", Box("Your user account does not have administrative rights and cannot add "
                                               "a printer to this computer. Please obtain administrative rights and "
@@ -180,7 +195,7 @@ TEST(DriverRefused, RpcUnavailableOpensTheInstructionsInsteadOfWritingTheEntry) 
   const std::string box = Box(
       "Setup has determined that you need to manually configure ZENTAQ due to the settings of your Remote "
       "Procedure Call service. Instructions will follow.");
-  EXPECT_EQ(m.Setup().status, 1603);
+  EXPECT_EQ(m.Setup().status, kFailed);
   EXPECT_EQ(Summary(m), (std::vector<std::string>{"Sleep 3000", "Sleep 1000", "Sleep 1000", box, rpc}));
   EXPECT_TRUE(Contains(LogTexts(m), "AddPrinterDriver: 1722"));
   EXPECT_TRUE(Contains(LogTexts(m), "AddPrinter: 1797"));
@@ -195,7 +210,7 @@ TEST(DriverRefused, RpcUnavailableOpensTheInstructionsInsteadOfWritingTheEntry) 
 TEST(DriverRefused, OtherCodesAreLoggedAndTheInstallCompletes) {
   TestMachine m("xp", "[faults]\nAddPrinterDriverA = 5\n");
   m.StageProduct();
-  EXPECT_EQ(m.Setup().status, 1603);
+  EXPECT_EQ(m.Setup().status, kFailed);
   EXPECT_EQ(Summary(m), (std::vector<std::string>{"Sleep 3000", "Sleep 1000", "Sleep 1000", kReadme}));
   EXPECT_TRUE(Contains(LogTexts(m), "AddPrinterDriver: 5"));
   EXPECT_TRUE(HasKey(m, kEntryKey));
@@ -228,18 +243,20 @@ INSTANTIATE_TEST_SUITE_P(Values, Quiet,
                                            std::make_pair("", true)));
 
 TEST(Sources, FromAnotherFolderCopyThereButDevModeAndPagesComeFromTheInstallRoot) {
-  TestMachine m("xp", "module = d:\\cd\\setup.exe\n");
+  TestMachine m("xp", "module = d:\\cdrom\\setup.exe\n");  // a folder of 8 characters
   m.StageProduct("c:\\zentaq");
-  m.StageProduct("d:\\cd");
+  m.StageProduct("d:\\cdrom");
   for (const char* name : {"ztqmon.dll", "fontsub.tbl", "printerdata.dat", "dfdevmdnt.dat"}) {
-    m.Write(std::string("d:\\cd\\res\\drivedir\\") + name, std::string("cd ") + name);
+    m.Write(std::string("d:\\cdrom\\res\\drivedir\\") + name, std::string("cd ") + name);
     m.Write(std::string(kStaging) + name, std::string("root ") + name);
   }
   ASSERT_EQ(m.Setup().status, 0);
   EXPECT_EQ(m.Read(std::string(Info("xp").system_dir) + "\\ztqmon.dll"), "cd ztqmon.dll");
   winsim::Hive hive = HiveOf(m);
-  EXPECT_EQ(Bytes(hive, kPortKey, "Command"), Sz("d:\\cd\\res\\convert\\gswin32c.exe"));
-  EXPECT_EQ(Bytes(hive, kPortKey, "Arguments"), Sz("@d:\\cd\\res\\pdfwrite.rsp -sOutputFile=\"%1\" -c save pop -f -"));
+  EXPECT_EQ(Bytes(hive, kPortKey, "Command"), Sz("d:\\cdrom\\res\\convert\\gswin32c.exe"));
+  EXPECT_EQ(Bytes(hive, kPortKey, "Command").size(), 34u);
+  EXPECT_EQ(Bytes(hive, kPortKey, "Arguments"), Sz("@d:\\cdrom\\res\\pdfwrite.rsp -sOutputFile=\"%1\" -c save pop -f -"));
+  EXPECT_EQ(Bytes(hive, kPortKey, "Arguments").size(), 62u);
   EXPECT_EQ(Bytes(hive, kDataKey, "TTFontSubTable"), "cd fontsub.tbl");
   EXPECT_EQ(Bytes(hive, kDataKey, "PrinterData"), "cd printerdata.dat");
   EXPECT_EQ(Bytes(hive, kPrinterKey, "Default DevMode"), "root dfdevmdnt.dat");
@@ -256,7 +273,7 @@ TEST(Sources, ADeepFolderKeepsWholePathsAndAMissingSourceIsLogged) {
   m.StageProduct("c:\\zentaq");
   m.StageProduct(folder);
   m.Remove(folder + "\\res\\drivedir\\gs.PPD");
-  EXPECT_EQ(m.Setup().status, 1603);
+  EXPECT_EQ(m.Setup().status, kFailed);
   winsim::Hive hive = HiveOf(m);
   EXPECT_EQ(Bytes(hive, kPortKey, "Command").size(), folder.size() + 26);
   EXPECT_EQ(Bytes(hive, kPortKey, "Arguments").size(), folder.size() + 54);

@@ -13,7 +13,7 @@ const char kAsk[] = "Are your sure you want to uninstall zentaq?";
 const char kFinal[] =
     "Please uninstall Markalon if it is on your system and then delete c:\\zentaq and its contents from your "
     "computer to fully uninstall zentaq.";
-const char kReboot[] = "Please reboot and re-run uninstall to fully remove the ZENTAQ Printer Driver";
+const char kRebootText[] = "Please reboot and re-run uninstall to fully remove the ZENTAQ Printer Driver";
 const char kNotify[] = "SHChangeNotify 0x1A 0x0";  // the entry's deletion
 
 // Every value under the product's keys, for comparing two installs.
@@ -85,8 +85,8 @@ TEST(NineXUninstall, TakesTwoRunsAroundARebootAndAnInstallStartsOver) {
   ASSERT_EQ(m.Setup().status, 0);
   m.Answer({"yes"});
   Outcome first = Next(m, {"uninstall"});
-  EXPECT_EQ(first.result.status, 3010);
-  EXPECT_EQ(first.events, (std::vector<std::string>{Box(kAsk), Box(kReboot)}));
+  EXPECT_EQ(first.result.status, kReboot);
+  EXPECT_EQ(first.events, (std::vector<std::string>{Box(kAsk), Box(kRebootText)}));
   // The spooler took the driver's key with the driver.
   EXPECT_EQ(first.log, std::vector<std::string>{"RegDeleteKey Windows 4.0 return: 2"});
   EXPECT_EQ(Present(m), "entry");
@@ -121,10 +121,10 @@ TEST(NothingInstalled, LogsTheRefusedDeletionsAndClosesPerBranch) {
     std::vector<std::string> log{"DeletePrinterDriver: 1797", "DeleteMonitor: 3000"};
     if (!nt) log.push_back("RegDeleteKey Windows 4.0 return: 2");
     EXPECT_EQ(run.log, log) << os;
-    std::vector<std::string> events{Box(kAsk), Box(kReboot)};
+    std::vector<std::string> events{Box(kAsk), Box(kRebootText)};
     if (nt) events = {Box(kAsk), "Restart", "Restart", Box(kFinal), kNotify};
     EXPECT_EQ(run.events, events) << os;
-    EXPECT_EQ(run.result.status, nt ? 0 : 3010) << os;
+    EXPECT_EQ(run.result.status, nt ? 0 : kReboot) << os;
     EXPECT_EQ(Config(m, "Uninstall"), nt ? "<absent>" : "1") << os;
   }
 }
@@ -166,7 +166,7 @@ TEST(Upgrade, OnNtALibraryThatStaysHeldEndsWithTheRebootMessage) {
   m.StageProduct();
   m.Write(library, "an old release's monitor");
   Outcome run = Next(m);
-  EXPECT_EQ(run.result.status, 3010);
+  EXPECT_EQ(run.result.status, kReboot);
   EXPECT_EQ(run.events, (std::vector<std::string>{"Restart", "Restart", kNotify,
                                                   Box("In order to upgrade zentaq you must reboot and re-run "
                                                       "setup.")}));
@@ -204,7 +204,7 @@ TEST(Upgrade, OnNineXAnotherSizeClearsTheOldInstallationAndAsksForAReboot) {
     m.Write(std::string(kStaging) + "gs.PPD", "a new release's description file");
     if (printer_refuses) std::ofstream(m.root() + "/machine.ini", std::ios::app) << "[faults]\nDeletePrinter = 5\n";
     Outcome run = Next(m);
-    EXPECT_EQ(run.result.status, 3010);
+    EXPECT_EQ(run.result.status, kReboot);
     std::vector<std::string> boxes{reboot};
     if (printer_refuses) boxes.insert(boxes.begin(), refused);
     EXPECT_EQ(Boxes(run.events), boxes);
