@@ -19,7 +19,7 @@ void SetString(winsim::RegKey* key, const std::string& name, const std::string& 
 
 // A machine with the printer ZENTAQ on ZENTAQPORT and the record the
 // installer writes, without running the installer.
-class PrintTest : public ::testing::Test {
+class WinsimPrint : public ::testing::Test {
  protected:
   void SetUp() override {
     machine_.Write("c:\\zentaq\\res\\pdfwrite.rsp", "-dNOPAUSE -dBATCH -dSAFER -sDEVICE=pdfwrite\n");
@@ -48,7 +48,7 @@ class PrintTest : public ::testing::Test {
   Scratch out_;
 };
 
-TEST_F(PrintTest, RecordBecomesTheGhostscriptCommandLineOnTheMachine) {
+TEST_F(WinsimPrint, RecordBecomesTheGhostscriptCommandLineOnTheMachine) {
   // A stand-in Ghostscript that shows what it was given.
   std::string gs = out_ / "gs", log = out_ / "gs.log";
   Spit(gs,
@@ -73,7 +73,7 @@ TEST_F(PrintTest, RecordBecomesTheGhostscriptCommandLineOnTheMachine) {
   EXPECT_EQ(Listing(out_.path()), (std::vector<std::string>{"gs", "gs.log", "gs.log.stdin", "job.pdf"}));
 }
 
-TEST_F(PrintTest, RejectedJobLeavesThePreviousFileAndNoPartialOne) {
+TEST_F(WinsimPrint, RejectedJobLeavesThePreviousFileAndNoPartialOne) {
   std::string job = out_ / "bad.ps";
   Spit(job, "%!PS\n/Helvetica findfont 12 scalefont setfont 72 72 moveto (half) show showpage\nnosuchop\n");
   Spit(out_ / "out.pdf", "the previous PDF");
@@ -88,7 +88,7 @@ TEST_F(PrintTest, RejectedJobLeavesThePreviousFileAndNoPartialOne) {
   EXPECT_EQ(Slurp(out_ / "out.pdf"), "the previous PDF");
 }
 
-TEST_F(PrintTest, UnusablePrinterPortOrRecordIsNamed) {
+TEST_F(WinsimPrint, UnusablePrinterPortOrRecordIsNamed) {
   struct Case {
     const char* expected;
     std::function<void(winsim::Hive&)> change;
