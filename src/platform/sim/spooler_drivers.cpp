@@ -85,7 +85,7 @@ DWORD DeleteDriver(const char* environment, const char* name) {
   DWORD error = NeedAdmin();
   if (error) return error;
   if (!IsNativeEnvironment(environment)) return ERROR_INVALID_ENVIRONMENT;
-  if (!IsKeyName(name)) return ERROR_INVALID_PARAMETER;
+  if (!name) return ERROR_INVALID_PARAMETER;
   ChangeHive([&](Hive& hive) {
     RegKey* drivers = hive.Find(DriversKey());
     RegKey* driver = drivers ? drivers->Child(name) : nullptr;
