@@ -7,6 +7,9 @@
 #include "platform/sim/machine.h"
 
 int main(int argc, char** argv) {
+  // The traces end in line feeds: flushing each line keeps them in step with
+  // the message boxes on standard error, also when the output is a pipe.
+  setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   try {
     winsim::Machine::Get();
     winsim::SetProcessCommandLine(argc, argv);
