@@ -94,6 +94,15 @@ TEST(AddMonitor, RegistersOnceAndHoldsItsLibrary) {
   EXPECT_EQ(Call([&] { return DeleteFileA(SystemFile("ZTQMON.DLL").c_str()); }), Fails(ERROR_ACCESS_DENIED));
   EXPECT_EQ(AddMonitor("zentaq monitor", "ztqmon.dll"), Fails(ERROR_PRINT_MONITOR_ALREADY_INSTALLED));
   EXPECT_EQ(MonitorNames(), (Names{"Local Port", kMonitor}));
+  // Listed in the order of their keys; the local monitor first without one.
+  winsim::ChangeHive([](winsim::Hive& hive) { return hive.Remove(std::string(kPrint) + "Monitors\\Local Port"); });
+  EXPECT_EQ(MonitorNames(), (Names{"Local Port", kMonitor}));
+  winsim::ChangeHive([](winsim::Hive& hive) {
+    winsim::RegKey* local = hive.Create(std::string(kPrint) + "Monitors\\Local Port");
+    local->SetValue("Driver", REG_SZ, reinterpret_cast<const uint8_t*>("localspl.dll"), 13);
+    return true;
+  });
+  EXPECT_EQ(MonitorNames(), (Names{kMonitor, "Local Port"}));
 }
 
 TEST(AddMonitor, TakesOverAKeyThatHoldsOnlyPortRecords) {

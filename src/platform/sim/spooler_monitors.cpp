@@ -35,22 +35,24 @@ struct Monitor {
   std::string library;
 };
 
-// The local monitor is part of the spooler and comes first; then the
-// registered monitors in the order of their keys.
+// The registered monitors in the order of their keys. The local monitor is
+// part of the spooler: it has a key of its own on a standard system, and is
+// listed first when that key is missing.
 std::vector<Monitor> Monitors() {
-  const OsInfo& os = Machine::Get().os();
-  // Windows 2000 merged the local monitor into the local spooler.
-  bool merged = os.os == Os::Win2000 || os.os == Os::XP;
-  std::vector<Monitor> list{{kLocalMonitor, merged ? "localspl.dll" : "localmon.dll"}};
+  std::vector<Monitor> list;
+  bool local = false;
   if (const RegKey* monitors = ReadHive().Find(kMonitorsKey)) {
     for (const auto& key : monitors->subkeys) {
       if (!IsRegisteredMonitor(*key)) continue;
-      if (EqualNoCase(key->name, kLocalMonitor)) {
-        list[0].library = Text(*key, "Driver");
-        continue;
-      }
+      local = local || EqualNoCase(key->name, kLocalMonitor);
       list.push_back({key->name, Text(*key, "Driver")});
     }
+  }
+  if (!local) {
+    const OsInfo& os = Machine::Get().os();
+    // Windows 2000 merged the local monitor into the local spooler.
+    bool merged = os.os == Os::Win2000 || os.os == Os::XP;
+    list.insert(list.begin(), Monitor{kLocalMonitor, merged ? "localspl.dll" : "localmon.dll"});
   }
   return list;
 }
