@@ -225,6 +225,23 @@ TEST(PrinterExists, IsLoggedAndCountsAsInPlace) {
   EXPECT_NE(run.out.find("Adding printer\n\nConfiguring printer\n\n"), std::string::npos);
 }
 
+// The port listing is a trace only: the printer is added whatever it shows.
+TEST(PortListing, TracesOnlyAProductPortAtTheHeadAndOnlyWhatFits) {
+  std::string many;
+  for (int i = 1; i <= 300; ++i) many += "COM" + std::to_string(i) + ":,";
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "Enumerating ports\n\nPort found\n\nAdding printer\n\n"},
+      {"zentaqport", "Enumerating ports\n\nAdding printer\n\n"},
+      {many, "Enumerating ports\n\nEnumPorts failed\n\nAdding printer\n\n"}};
+  for (const auto& c : cases) {
+    TestMachine m("xp", "[spooler]\nlocal_ports = " + c.first + "\n");
+    m.StageProduct();
+    RunResult run = m.Setup();
+    EXPECT_EQ(run.status, 0) << c.first;
+    EXPECT_NE(run.out.find(c.second), std::string::npos) << run.out;
+  }
+}
+
 // Quiet: a nonzero number silences the readme of one install; "0" is written back.
 class Quiet : public ::testing::TestWithParam<std::pair<const char*, bool>> {};
 
