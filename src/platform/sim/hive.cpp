@@ -31,18 +31,19 @@ bool IsPrintable(uint8_t b) { return b >= 0x20 && b != 0x7f; }
 
 // A quoted name or string: backslash and quote escaped; the line breaks that
 // a value name may hold are written \r and \n so that the line stays whole.
-std::string Quote(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
+void AppendQuoted(std::string* out, const char* text, size_t size) {
+  *out += '"';
+  for (size_t i = 0; i < size; ++i) {
+    char c = text[i];
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
+      case '\\': *out += "\\\\"; break;
+      case '"': *out += "\\\""; break;
+      case '\n': *out += "\\n"; break;
+      case '\r': *out += "\\r"; break;
+      default: *out += c;
     }
   }
-  return out + "\"";
+  *out += '"';
 }
 
 // REG_SZ is written as text only when it is exactly printable text and one
@@ -54,12 +55,13 @@ bool IsPlainString(const RegValue& v) {
   return true;
 }
 
+const char kHexDigits[] = "0123456789abcdef";
+
 // hex:aa,bb,... continued with "\" past 76 columns, as regedit does.
 void AppendHex(std::string* out, size_t line_start, const std::vector<uint8_t>& data) {
-  char byte[4];
   for (size_t i = 0; i < data.size(); ++i) {
-    snprintf(byte, sizeof byte, "%02x", data[i]);
-    *out += byte;
+    *out += kHexDigits[data[i] >> 4];
+    *out += kHexDigits[data[i] & 15];
     if (i + 1 == data.size()) break;
     *out += ',';
     if (out->size() - line_start > 76) {
@@ -71,10 +73,14 @@ void AppendHex(std::string* out, size_t line_start, const std::vector<uint8_t>& 
 
 void AppendValue(std::string* out, const RegValue& v) {
   size_t line_start = out->size();
-  *out += v.name.empty() ? std::string("@") : Quote(v.name);
+  if (v.name.empty()) {
+    *out += '@';
+  } else {
+    AppendQuoted(out, v.name.data(), v.name.size());
+  }
   *out += '=';
   if (IsPlainString(v)) {
-    *out += Quote(std::string(v.data.begin(), v.data.end() - 1));
+    AppendQuoted(out, reinterpret_cast<const char*>(v.data.data()), v.data.size() - 1);
   } else if (v.type == REG_DWORD && v.data.size() == 4) {
     char text[16];
     uint32_t d = static_cast<uint32_t>(v.data[0]) | static_cast<uint32_t>(v.data[1]) << 8 |
@@ -94,14 +100,24 @@ void AppendValue(std::string* out, const RegValue& v) {
   *out += '\n';
 }
 
-void AppendKey(std::string* out, const RegKey& key, const std::string& path) {
+// `path` holds the key's full name; it is extended for the subkeys and given
+// back as it was.
+void AppendKey(std::string* out, const RegKey& key, std::string* path) {
   // The root appears only when it holds values; every other key always does,
   // so that empty keys survive.
   if (key.parent || !key.values.empty()) {
-    *out += "\n[" + path + "]\n";
+    *out += "\n[";
+    *out += *path;
+    *out += "]\n";
     for (const RegValue& v : key.values) AppendValue(out, v);
   }
-  for (const auto& sub : key.subkeys) AppendKey(out, *sub, path + "\\" + sub->name);
+  size_t length = path->size();
+  for (const auto& sub : key.subkeys) {
+    *path += '\\';
+    *path += sub->name;
+    AppendKey(out, *sub, path);
+    path->resize(length);
+  }
 }
 
 // --- reading -------------------------------------------------------------------
@@ -156,9 +172,17 @@ class Parser {
     if (path.size() < root_len || Lower(path.substr(0, root_len)) != Lower(kRootName) ||
         (path.size() > root_len && path[root_len] != '\\'))
       Fail("key outside HKEY_LOCAL_MACHINE: " + path);
-    std::vector<std::string> parts = SplitKeyPath(path.substr(root_len));
-    RegKey* key = &hive->root();
-    for (const std::string& part : parts) key = key->AddChild(part);
+    // Sections come depth first: most are a subkey of the section before.
+    RegKey* key;
+    if (last_key_ && path.size() > last_path_.size() + 1 && path.compare(0, last_path_.size(), last_path_) == 0 &&
+        path[last_path_.size()] == '\\' && path.find('\\', last_path_.size() + 1) == std::string::npos) {
+      key = last_key_->AddChild(path.substr(last_path_.size() + 1));
+    } else {
+      key = &hive->root();
+      for (const std::string& part : SplitKeyPath(path.substr(root_len))) key = key->AddChild(part);
+    }
+    last_key_ = key;
+    last_path_ = path;
     return key;
   }
 
@@ -283,6 +307,8 @@ class Parser {
   const std::string& file_;
   size_t pos_ = 0;
   int line_no_ = 0;
+  RegKey* last_key_ = nullptr;  // the key of the section before, and its path as written
+  std::string last_path_;
 };
 
 // --- the cached hive of this process --------------------------------------------
@@ -432,9 +458,20 @@ bool Hive::Remove(const std::string& path) {
 
 Hive Hive::Parse(const std::string& text, const std::string& file) { return Parser(text, file).Run(); }
 
+namespace {
+
+void SerializeInto(const Hive& hive, std::string* out) {
+  out->clear();
+  *out += "REGEDIT4\n";
+  std::string path = kRootName;
+  AppendKey(out, hive.root(), &path);
+}
+
+}  // namespace
+
 std::string Hive::Serialize() const {
-  std::string out = "REGEDIT4\n";
-  AppendKey(&out, *root_, kRootName);
+  std::string out;
+  SerializeInto(*this, &out);
   return out;
 }
 
@@ -452,8 +489,11 @@ void ChangeHive(const std::function<bool(Hive&)>& change) {
     throw;
   }
   if (!changed) return;
+  // The text of a large hive is megabytes: its buffer is kept between changes.
+  static std::string text;
   try {
-    WriteFileAtomic(cache.path, hive.Serialize());
+    SerializeInto(hive, &text);
+    WriteFileAtomic(cache.path, text);
   } catch (...) {
     cache.valid = false;
     throw;
