@@ -41,7 +41,9 @@ void ShowMachine(std::ostream& out, const std::string& dir) {
   table.Add({"system", std::string(os.name) + " (system directory " + os.system_dir + ", drivers " + os.driver_dir +
                            ", environment " + os.environment + ")"});
   table.Add({"admin", s.admin ? "yes" : "no"});
-  table.Add({"spooler", s.spooler_running ? "running" : "stopped"});
+  // The service's current state: a program may have stopped or started it
+  // since boot, so machine.ini's setting is only where it began.
+  table.Add({"spooler", winsim::SpoolerRunning() ? "running" : "stopped"});
   table.Add({"module", s.module});
   table.Print(out);
 }
