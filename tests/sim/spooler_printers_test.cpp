@@ -102,6 +102,29 @@ TEST(AddPrinter, ChecksDriverPortAndProcessorAndRecordsThePrinterOnce) {
   EXPECT_EQ(Bytes(kPrinterKey, "Attributes"), std::string(4, '\0'));
 }
 
+// An installer writes printer data straight into Printers\<name>; when the
+// printer itself could not be added then, the key is no printer: it can't be
+// opened, and adding the printer later takes the key over, data kept.
+TEST(AddPrinter, AKeyHoldingOnlyPrinterDataIsNoPrinter) {
+  TestMachine m("xp");
+  m.Use();
+  RegisterPort(m);
+  ASSERT_EQ(NtDriver(m).Add(), Ok());
+  HKEY data = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, (kPrinterKey + "\\PrinterDriverData").c_str(), &data), ERROR_SUCCESS);
+  const BYTE bytes[] = {1, 2, 3};
+  ASSERT_EQ(RegSetValueExA(data, "PrinterData", 0, REG_BINARY, bytes, sizeof bytes), ERROR_SUCCESS);
+  RegCloseKey(data);
+
+  HANDLE printer = nullptr;
+  EXPECT_EQ(Open("ZENTAQ", 0, &printer), Fails(ERROR_INVALID_PRINTER_NAME));
+  EXPECT_EQ(AddPrinter("ZENTAQ", "ZENTAQPORT"), Ok());
+  EXPECT_EQ(AddPrinter("ZENTAQ", "ZENTAQPORT"), Fails(ERROR_PRINTER_ALREADY_EXISTS));
+  EXPECT_EQ(Bytes(kPrinterKey + "\\PrinterDriverData", "PrinterData"), std::string("\1\2\3", 3));
+  EXPECT_EQ(Open("ZENTAQ", 0, &printer), Ok());
+  ClosePrinter(printer);
+}
+
 TEST(PrinterHandles, DeleteNeedsAHandleOpenedForItOnNtAndRights) {
   TestMachine m("xp");
   m.Use();

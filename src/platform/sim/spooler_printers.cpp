@@ -24,6 +24,15 @@ bool IsPrinterName(const char* name) {
   return IsKeyName(name) && std::string(name).find(',') == std::string::npos;
 }
 
+// A printer is a key that holds the spooler's record of it. A key that only
+// holds printer data (written straight into the registry by an installer
+// after AddPrinterA failed) is no printer: the spooler knows its printers by
+// their records, and adding the printer then takes the key over.
+bool IsPrinterRecord(const RegKey* printers, const std::string& name) {
+  const RegKey* key = printers ? printers->Child(name) : nullptr;
+  return key != nullptr && key->Value("Printer Driver") != nullptr;
+}
+
 HANDLE NewPrinterHandle(const std::string& name, DWORD access) {
   auto handle = std::make_unique<PrinterHandle>();
   handle->name = name;
@@ -44,7 +53,7 @@ DWORD AddPrinter(DWORD level, LPBYTE info, HANDLE* printer) {
     const RegKey* printers = hive.Find(kPrintersKey);
     const RegKey* drivers = hive.Find(DriversKey());
     std::vector<std::string> ports = SplitPortList(p->pPortName ? p->pPortName : "");
-    if (printers && printers->Child(name)) {
+    if (IsPrinterRecord(printers, name)) {
       error = ERROR_PRINTER_ALREADY_EXISTS;
     } else if (!p->pDriverName || !drivers || !drivers->Child(p->pDriverName)) {
       error = ERROR_UNKNOWN_PRINTER_DRIVER;
@@ -89,7 +98,7 @@ DWORD OpenPrinter(const char* name, HANDLE* printer, const PRINTER_DEFAULTSA* de
   // Without defaults, or without an access asked for, the handle may print.
   DWORD access = defaults && defaults->DesiredAccess ? defaults->DesiredAccess : kPrinterAccessUse;
   const RegKey* printers = ReadHive().Find(kPrintersKey);
-  if (!printers || !printers->Child(name)) return ERROR_INVALID_PRINTER_NAME;
+  if (!IsPrinterRecord(printers, name)) return ERROR_INVALID_PRINTER_NAME;
   // The NT spooler checks the access asked for against the user's rights;
   // 9x has no security and grants everything.
   if (NtFamily() && (access & ~kPrinterAccessUse) && NeedAdmin()) return ERROR_ACCESS_DENIED;
