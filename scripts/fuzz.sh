@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Runs the libFuzzer targets (built with clang, ASan and UBSan into
+# build-fuzz), each from a copy of its seed corpus in fuzz/corpus/<name>.
+#   bash scripts/fuzz.sh                 1 000 000 executions each (the long run)
+#   FUZZ_SECONDS=15 bash scripts/fuzz.sh 15 seconds each (the test command)
+#   FUZZ_RUNS=N, FUZZ_TARGETS="hive profile" choose other counts or targets.
+# Prints one line per target: "fuzz <name>: <executions> executions in <s> s".
+# A finding stops the script; its input is kept in build-fuzz/findings/ and
+# becomes a regression case in tests/reliability/fuzz_regressions_test.cpp.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+cmake --build build-fuzz --target fuzz_all -j2 >/dev/null
+
+targets=(${FUZZ_TARGETS:-argument_text editor_check profile hive command_line})
+if [ -n "${FUZZ_SECONDS:-}" ]; then
+  limit=(-max_total_time="$FUZZ_SECONDS")
+else
+  limit=(-runs="${FUZZ_RUNS:-1000000}")
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p build-fuzz/findings
+
+for target in "${targets[@]}"; do
+  mkdir -p "$work/$target"
+  log="$work/$target.log"
+  if ! build-fuzz/fuzz/fuzz_"$target" "${limit[@]}" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="build-fuzz/findings/$target-" "$work/$target" "fuzz/corpus/$target" >"$log" 2>&1; then
+    tail -n 60 "$log" >&2
+    echo "fuzz $target: FINDING (input kept in build-fuzz/findings/)" >&2
+    exit 1
+  fi
+  executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  seconds=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -n 1)
+  echo "fuzz $target: ${executions:-?} executions in ${seconds:-?} s"
+done
