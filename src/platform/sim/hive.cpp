@@ -1,19 +1,10 @@
-// The HKEY_LOCAL_MACHINE hive: the key tree, its REGEDIT4 text form in
-// system.reg, and the cached copy of this process.
+// The HKEY_LOCAL_MACHINE hive's key tree. Its text is in hive_text.cpp, the
+// machine's copy of it (system.reg and the change log) in hive_store.cpp.
 #include "hive.h"
-
-#include <sys/stat.h>
-
-#include <cstdio>
-#include <cstring>
-
-#include "machine.h"
 
 namespace winsim {
 
 namespace {
-
-const char kRootName[] = "HKEY_LOCAL_MACHINE";
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -23,351 +14,6 @@ std::string Lower(const std::string& s) {
   std::string out = s;
   for (char& c : out) c = LowerAscii(c);
   return out;
-}
-
-// --- writing -------------------------------------------------------------------
-
-bool IsPrintable(uint8_t b) { return b >= 0x20 && b != 0x7f; }
-
-// A quoted name or string: backslash and quote escaped; the line breaks that
-// a value name may hold are written \r and \n so that the line stays whole.
-void AppendQuoted(std::string* out, const char* text, size_t size) {
-  *out += '"';
-  for (size_t i = 0; i < size; ++i) {
-    char c = text[i];
-    switch (c) {
-      case '\\': *out += "\\\\"; break;
-      case '"': *out += "\\\""; break;
-      case '\n': *out += "\\n"; break;
-      case '\r': *out += "\\r"; break;
-      default: *out += c;
-    }
-  }
-  *out += '"';
-}
-
-// REG_SZ is written as text only when it is exactly printable text and one
-// terminating NUL, so that a round trip gives back the same bytes.
-bool IsPlainString(const RegValue& v) {
-  if (v.type != REG_SZ || v.data.empty() || v.data.back() != 0) return false;
-  for (size_t i = 0; i + 1 < v.data.size(); ++i)
-    if (!IsPrintable(v.data[i])) return false;
-  return true;
-}
-
-const char kHexDigits[] = "0123456789abcdef";
-
-// hex:aa,bb,... continued with "\" past 76 columns, as regedit does.
-void AppendHex(std::string* out, size_t line_start, const std::vector<uint8_t>& data) {
-  for (size_t i = 0; i < data.size(); ++i) {
-    *out += kHexDigits[data[i] >> 4];
-    *out += kHexDigits[data[i] & 15];
-    if (i + 1 == data.size()) break;
-    *out += ',';
-    if (out->size() - line_start > 76) {
-      *out += "\\\n  ";
-      line_start = out->size() - 2;
-    }
-  }
-}
-
-void AppendValue(std::string* out, const RegValue& v) {
-  size_t line_start = out->size();
-  if (v.name.empty()) {
-    *out += '@';
-  } else {
-    AppendQuoted(out, v.name.data(), v.name.size());
-  }
-  *out += '=';
-  if (IsPlainString(v)) {
-    AppendQuoted(out, reinterpret_cast<const char*>(v.data.data()), v.data.size() - 1);
-  } else if (v.type == REG_DWORD && v.data.size() == 4) {
-    char text[16];
-    uint32_t d = static_cast<uint32_t>(v.data[0]) | static_cast<uint32_t>(v.data[1]) << 8 |
-                 static_cast<uint32_t>(v.data[2]) << 16 | static_cast<uint32_t>(v.data[3]) << 24;
-    snprintf(text, sizeof text, "dword:%08x", d);
-    *out += text;
-  } else {
-    if (v.type == REG_BINARY) {
-      *out += "hex:";
-    } else {
-      char text[24];
-      snprintf(text, sizeof text, "hex(%x):", static_cast<unsigned>(v.type));
-      *out += text;
-    }
-    AppendHex(out, line_start, v.data);
-  }
-  *out += '\n';
-}
-
-// `path` holds the key's full name; it is extended for the subkeys and given
-// back as it was.
-void AppendKey(std::string* out, const RegKey& key, std::string* path) {
-  // The root appears only when it holds values; every other key always does,
-  // so that empty keys survive.
-  if (key.parent || !key.values.empty()) {
-    *out += "\n[";
-    *out += *path;
-    *out += "]\n";
-    for (const RegValue& v : key.values) AppendValue(out, v);
-  }
-  size_t length = path->size();
-  for (const auto& sub : key.subkeys) {
-    *path += '\\';
-    *path += sub->name;
-    AppendKey(out, *sub, path);
-    path->resize(length);
-  }
-}
-
-// --- reading -------------------------------------------------------------------
-
-class Parser {
- public:
-  Parser(const std::string& text, const std::string& file) : text_(text), file_(file) {}
-
-  Hive Run() {
-    Hive hive;
-    RegKey* key = nullptr;
-    bool header = false;
-    std::string line;
-    while (NextLine(&line)) {
-      if (line.empty() || line[0] == ';') continue;
-      if (!header) {
-        if (line != "REGEDIT4") Fail("expected REGEDIT4");
-        header = true;
-      } else if (line[0] == '[') {
-        key = Section(&hive, line);
-      } else {
-        if (!key) Fail("value outside a key");
-        ValueLine(key, line);
-      }
-    }
-    if (!header) Fail("expected REGEDIT4");
-    return hive;
-  }
-
- private:
-  [[noreturn]] void Fail(const std::string& reason) const {
-    throw MachineError(file_ + ":" + std::to_string(line_no_) + ": " + reason);
-  }
-
-  // One line without its line end and trailing blanks.
-  bool NextLine(std::string* line) {
-    if (pos_ >= text_.size()) return false;
-    size_t end = text_.find('\n', pos_);
-    if (end == std::string::npos) end = text_.size();
-    *line = text_.substr(pos_, end - pos_);
-    pos_ = end + 1;
-    ++line_no_;
-    while (!line->empty() && (line->back() == '\r' || line->back() == ' ' || line->back() == '\t'))
-      line->pop_back();
-    return true;
-  }
-
-  RegKey* Section(Hive* hive, const std::string& line) {
-    if (line.back() != ']') Fail("missing ] after the key name");
-    std::string path = line.substr(1, line.size() - 2);
-    size_t root_len = sizeof kRootName - 1;
-    if (path.size() < root_len || Lower(path.substr(0, root_len)) != Lower(kRootName) ||
-        (path.size() > root_len && path[root_len] != '\\'))
-      Fail("key outside HKEY_LOCAL_MACHINE: " + path);
-    // Sections come depth first: most are a subkey of the section before.
-    RegKey* key;
-    if (last_key_ && path.size() > last_path_.size() + 1 && path.compare(0, last_path_.size(), last_path_) == 0 &&
-        path[last_path_.size()] == '\\' && path.find('\\', last_path_.size() + 1) == std::string::npos) {
-      key = last_key_->AddChild(path.substr(last_path_.size() + 1));
-    } else {
-      key = &hive->root();
-      for (const std::string& part : SplitKeyPath(path.substr(root_len))) key = key->AddChild(part);
-    }
-    last_key_ = key;
-    last_path_ = path;
-    return key;
-  }
-
-  // A quoted string starting at s[*i] == '"'; leaves *i behind the closing quote.
-  std::string Unquote(const std::string& s, size_t* i) {
-    std::string out;
-    for (++*i; *i < s.size(); ++*i) {
-      char c = s[*i];
-      if (c == '"') {
-        ++*i;
-        return out;
-      }
-      if (c == '\\') {
-        if (++*i >= s.size()) break;
-        switch (s[*i]) {
-          case '\\': out += '\\'; break;
-          case '"': out += '"'; break;
-          case 'n': out += '\n'; break;
-          case 'r': out += '\r'; break;
-          default: Fail(std::string("unknown escape \\") + s[*i]);
-        }
-      } else {
-        out += c;
-      }
-    }
-    Fail("unterminated string");
-  }
-
-  static int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = LowerAscii(c);
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  }
-
-  std::vector<uint8_t> HexBytes(const std::string& s) {
-    std::vector<uint8_t> out;
-    size_t i = 0;
-    auto skip_blanks = [&] {
-      while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-    };
-    skip_blanks();
-    if (i == s.size()) return out;
-    for (;;) {
-      skip_blanks();
-      int value = 0, digits = 0;
-      while (i < s.size() && HexDigit(s[i]) >= 0 && digits < 3) value = value * 16 + HexDigit(s[i++]), ++digits;
-      if (digits == 0 || digits > 2) Fail("bad hex byte");
-      out.push_back(static_cast<uint8_t>(value));
-      skip_blanks();
-      if (i == s.size()) return out;
-      if (s[i] != ',') Fail("bad hex byte");
-      ++i;
-      skip_blanks();
-      if (i == s.size()) return out;  // a trailing comma
-    }
-  }
-
-  void ValueLine(RegKey* key, std::string line) {
-    size_t i = 0;
-    std::string name;
-    if (line[0] == '@') {
-      i = 1;
-    } else if (line[0] == '"') {
-      name = Unquote(line, &i);
-    } else {
-      Fail("expected a value name");
-    }
-    if (i >= line.size() || line[i] != '=') Fail("expected = after the value name");
-    std::string data = line.substr(i + 1);
-    DWORD type;
-    std::vector<uint8_t> bytes;
-    if (!data.empty() && data[0] == '"') {
-      size_t j = 0;
-      std::string text = Unquote(data, &j);
-      if (j != data.size()) Fail("text after the string");
-      type = REG_SZ;
-      bytes.assign(text.begin(), text.end());
-      bytes.push_back(0);
-    } else if (Lower(data.substr(0, 6)) == "dword:") {
-      std::string digits = data.substr(6);
-      if (digits.empty() || digits.size() > 8) Fail("bad dword");
-      uint32_t d = 0;
-      for (char c : digits) {
-        if (HexDigit(c) < 0) Fail("bad dword");
-        d = d * 16 + static_cast<uint32_t>(HexDigit(c));
-      }
-      type = REG_DWORD;
-      bytes = {static_cast<uint8_t>(d), static_cast<uint8_t>(d >> 8), static_cast<uint8_t>(d >> 16),
-               static_cast<uint8_t>(d >> 24)};
-    } else if (Lower(data.substr(0, 3)) == "hex") {
-      size_t colon = data.find(':');
-      if (colon == std::string::npos) Fail("expected : after hex");
-      std::string kind = data.substr(3, colon - 3);
-      if (kind.empty()) {
-        type = REG_BINARY;
-      } else {
-        if (kind.size() < 3 || kind[0] != '(' || kind.back() != ')' || kind.size() > 10) Fail("bad hex type");
-        type = 0;
-        for (size_t k = 1; k + 1 < kind.size(); ++k) {
-          if (HexDigit(kind[k]) < 0) Fail("bad hex type");
-          type = type * 16 + static_cast<DWORD>(HexDigit(kind[k]));
-        }
-      }
-      std::string hex = data.substr(colon + 1);
-      // Continuation lines, as regedit writes long binary data.
-      while (!hex.empty() && hex.back() == '\\') {
-        hex.pop_back();
-        std::string next;
-        if (!NextLine(&next)) Fail("missing continuation line");
-        size_t start = next.find_first_not_of(" \t");
-        hex += start == std::string::npos ? "" : next.substr(start);
-      }
-      bytes = HexBytes(hex);
-    } else {
-      Fail("unknown value data");
-    }
-    key->SetValue(name, type, bytes.data(), bytes.size());
-  }
-
-  const std::string& text_;
-  const std::string& file_;
-  size_t pos_ = 0;
-  int line_no_ = 0;
-  RegKey* last_key_ = nullptr;  // the key of the section before, and its path as written
-  std::string last_path_;
-};
-
-// --- the cached hive of this process --------------------------------------------
-
-struct FileStamp {
-  bool exists = false;
-  off_t size = 0;
-  struct timespec mtime {};
-  ino_t inode = 0;
-  dev_t device = 0;
-
-  bool operator==(const FileStamp& o) const {
-    return exists == o.exists && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-           mtime.tv_nsec == o.mtime.tv_nsec && inode == o.inode && device == o.device;
-  }
-};
-
-FileStamp StampOf(const std::string& path) {
-  FileStamp stamp;
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return stamp;
-  stamp.exists = true;
-  stamp.size = st.st_size;
-  stamp.mtime = st.st_mtim;
-  stamp.inode = st.st_ino;
-  stamp.device = st.st_dev;
-  return stamp;
-}
-
-struct Cache {
-  bool valid = false;
-  std::string path;
-  FileStamp stamp;
-  Hive hive;
-};
-
-Cache& TheCache() {
-  static Cache cache;
-  return cache;
-}
-
-// Brings the cached hive up to date with system.reg (an absent file is an
-// empty hive). A file that does not parse throws and leaves the cache unused.
-Hive& Current() {
-  Cache& cache = TheCache();
-  std::string path = Machine::Get().HostPathOf("system.reg");
-  FileStamp stamp = StampOf(path);
-  if (cache.valid && cache.path == path && cache.stamp == stamp) return cache.hive;
-  cache.valid = false;
-  std::string text;
-  if (stamp.exists && ReadWholeFile(path, &text)) {
-    cache.hive = Hive::Parse(text, "system.reg");
-  } else {
-    cache.hive = Hive();
-  }
-  cache.path = path;
-  cache.stamp = stamp;
-  cache.valid = true;
-  return cache.hive;
 }
 
 }  // namespace
@@ -389,6 +35,7 @@ RegKey* RegKey::AddChild(const std::string& child) {
   RegKey* raw = key.get();
   subkeys.push_back(std::move(key));
   index.emplace(lower, raw);
+  if (ChangeRecording* recording = ChangeRecording::For(*this)) recording->KeyAdded(*raw);
   return raw;
 }
 
@@ -396,6 +43,7 @@ bool RegKey::RemoveChild(const std::string& child) {
   auto it = index.find(Lower(child));
   if (it == index.end()) return false;
   RegKey* raw = it->second;
+  if (ChangeRecording* recording = ChangeRecording::For(*this)) recording->KeyRemoved(FullKeyName(*raw));
   index.erase(it);
   for (auto sub = subkeys.begin(); sub != subkeys.end(); ++sub) {
     if (sub->get() == raw) {
@@ -423,6 +71,18 @@ void RegKey::SetValue(const std::string& value_name, DWORD type, const uint8_t* 
   }
   target->type = type;
   target->data.assign(data, data + size);
+  if (ChangeRecording* recording = ChangeRecording::For(*this)) recording->ValueSet(*this, *target);
+}
+
+bool RegKey::RemoveValue(const std::string& value_name) {
+  for (auto v = values.begin(); v != values.end(); ++v) {
+    if (EqualNoCase(v->name, value_name)) {
+      values.erase(v);
+      if (ChangeRecording* recording = ChangeRecording::For(*this)) recording->ValueRemoved(*this, value_name);
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string RegKey::Path() const {
@@ -456,50 +116,6 @@ bool Hive::Remove(const std::string& path) {
   return key->parent->RemoveChild(key->name);
 }
 
-Hive Hive::Parse(const std::string& text, const std::string& file) { return Parser(text, file).Run(); }
-
-namespace {
-
-void SerializeInto(const Hive& hive, std::string* out) {
-  out->clear();
-  *out += "REGEDIT4\n";
-  std::string path = kRootName;
-  AppendKey(out, hive.root(), &path);
-}
-
-}  // namespace
-
-std::string Hive::Serialize() const {
-  std::string out;
-  SerializeInto(*this, &out);
-  return out;
-}
-
-const Hive& ReadHive() { return Current(); }
-
-void ChangeHive(const std::function<bool(Hive&)>& change) {
-  MachineLock lock;
-  Hive& hive = Current();
-  Cache& cache = TheCache();
-  bool changed;
-  try {
-    changed = change(hive);
-  } catch (...) {
-    cache.valid = false;  // the change may have stopped half-way: read the file again
-    throw;
-  }
-  if (!changed) return;
-  // The text of a large hive is megabytes: its buffer is kept between changes.
-  static std::string text;
-  try {
-    SerializeInto(hive, &text);
-    WriteFileAtomic(cache.path, text);
-  } catch (...) {
-    cache.valid = false;
-    throw;
-  }
-  cache.stamp = StampOf(cache.path);
-}
 
 std::vector<std::string> SplitKeyPath(const std::string& path) {
   std::vector<std::string> parts;

@@ -23,7 +23,7 @@ struct RegValue {
 struct RegKey {
   std::string name;
   RegKey* parent = nullptr;
-  std::vector<RegValue> values;
+  std::vector<RegValue> values;  // change only through SetValue/RemoveValue
   std::vector<std::unique_ptr<RegKey>> subkeys;  // change only through AddChild/RemoveChild
   std::unordered_map<std::string, RegKey*> index;  // lower-case name -> subkey
 
@@ -32,6 +32,7 @@ struct RegKey {
   bool RemoveChild(const std::string& name);
   const RegValue* Value(const std::string& name) const;
   void SetValue(const std::string& name, DWORD type, const uint8_t* data, size_t size);
+  bool RemoveValue(const std::string& name);  // false when absent
   std::string Path() const;  // relative to HKLM, backslashes
 };
 
@@ -55,11 +56,51 @@ class Hive {
   std::unique_ptr<RegKey> root_;
 };
 
-// The machine's hive, reloaded when system.reg changed on disk.
+// The machine's hive (system.reg and the changes pending in its log, see
+// hive_store.cpp), reloaded when either changed on disk.
 const Hive& ReadHive();
 // Runs `change` on the current hive under the machine lock and saves the
-// result atomically when it returns true.
+// result atomically when it returns true. The change goes through RegKey's
+// functions (AddChild, RemoveChild, SetValue, RemoveValue), which record it.
 void ChangeHive(const std::function<bool(Hive&)>& change);
+// Folds the pending changes into system.reg, so that it alone is the hive.
+// Done at the exit of every process that saw pending changes.
+void CompactHive();
+
+// --- the change log's text (hive_text.cpp), for hive_store.cpp -----------------
+
+// While alive, writes down the changes made through RegKey's functions to
+// the keys of `hive`, in the log's form (one record, without its end line).
+class ChangeRecording {
+ public:
+  explicit ChangeRecording(const Hive& hive);
+  ~ChangeRecording();
+  ChangeRecording(const ChangeRecording&) = delete;
+  ChangeRecording& operator=(const ChangeRecording&) = delete;
+  const std::string& text() const { return text_; }
+
+  // Called by RegKey when a key of the hive changes.
+  static ChangeRecording* For(const RegKey& key);
+  void KeyAdded(const RegKey& key);
+  void KeyRemoved(const std::string& full_path);
+  void ValueSet(const RegKey& key, const RegValue& value);
+  void ValueRemoved(const RegKey& key, const std::string& name);
+
+ private:
+  void Select(const RegKey& key);
+  const RegKey* root_;
+  ChangeRecording* outer_;
+  const RegKey* selected_ = nullptr;  // the key that value lines now go to
+  std::string text_;
+};
+
+// Applies records of the change log to `hive`. `first_line` is the line
+// number of the text's first line in `file`, for the error message.
+void ApplyChanges(Hive* hive, const std::string& text, const std::string& file, int first_line);
+// "HKEY_LOCAL_MACHINE" or "HKEY_LOCAL_MACHINE\<path>", as key lines name a key.
+std::string FullKeyName(const RegKey& key);
+// system.reg's text of `hive`, into `out` (whose buffer is reused).
+void SerializeInto(const Hive& hive, std::string* out);
 
 // Splits a registry path at backslashes, dropping empty parts.
 std::vector<std::string> SplitKeyPath(const std::string& path);

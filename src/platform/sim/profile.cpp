@@ -192,11 +192,10 @@ BOOL WriteMapped(const std::string& key_path, const std::string& key, LPCSTR val
     winsim::RegKey* target = hive.Find(key_path);
     if (whole_section || !value) {
       if (!target) return false;
-      auto& values = target->values;
-      size_t before = values.size();
-      for (size_t i = values.size(); i-- > 0;)
-        if (whole_section || winsim::EqualNoCase(values[i].name, key)) values.erase(values.begin() + i);
-      return values.size() != before;
+      if (!whole_section) return target->RemoveValue(key);
+      bool removed = false;
+      while (!target->values.empty()) removed = target->RemoveValue(target->values.back().name) || removed;
+      return removed;
     }
     if (!target) target = hive.Create(key_path);
     target->SetValue(key, REG_SZ, reinterpret_cast<const uint8_t*>(value), strlen(value) + 1);
