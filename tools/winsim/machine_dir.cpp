@@ -59,6 +59,9 @@ winsim::Settings OpenMachineDir(const std::string& dir) {
   std::string hive;
   if (winsim::ReadWholeFile(root + "/system.reg", &hive)) winsim::Hive::Parse(hive, root + "/system.reg");
   winsim::Machine::Open(root);
+  // Changes that a killed program left in the hive's log go into system.reg
+  // before anything looks at the machine.
+  if (IsFile(root + "/system.reg.log")) winsim::CompactHive();
   return settings;
 }
 
