@@ -32,11 +32,13 @@
 // whole hive whenever no program runs on the machine. A fold killed between
 // its two steps leaves a log whose base is gone: ignored, then removed.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +81,20 @@ FileStamp StampOf(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? StampOfStat(st) : FileStamp();
 }
 
+// Room for `size` bytes in `buffer`, its pages made present at once: a
+// hive's text is megabytes, and faulting them in one by one costs more
+// than reading or writing them (see ReadFile in files.cpp).
+void Reserve(std::string* buffer, size_t size) {
+  buffer->reserve(size);
+#ifdef MADV_POPULATE_WRITE
+  if (size < (1u << 20)) return;
+  uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  uintptr_t start = (reinterpret_cast<uintptr_t>(buffer->data()) + page - 1) & ~(page - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(buffer->data()) + buffer->capacity()) & ~(page - 1);
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+#endif
+}
+
 // A whole file and the stamp of the file that was read; false when it
 // can't be opened.
 bool ReadStamped(const std::string& path, std::string* text, FileStamp* stamp) {
@@ -91,7 +107,7 @@ bool ReadStamped(const std::string& path, std::string* text, FileStamp* stamp) {
     return false;
   }
   text->clear();
-  text->reserve(static_cast<size_t>(st.st_size));
+  Reserve(text, static_cast<size_t>(st.st_size));
   char buffer[65536];
   for (;;) {
     ssize_t n = read(fd, buffer, sizeof buffer);
@@ -219,6 +235,7 @@ Hive& Current() {
 void WriteWhole(Cache& cache) {
   // The text of a large hive is megabytes: its buffer is kept between writes.
   static std::string text;
+  Reserve(&text, static_cast<size_t>(cache.stamp.size) + cache.log.size() + 4096);
   SerializeInto(cache.hive, &text);
   WriteFileAtomic(cache.path, text);
   cache.stamp = StampOf(cache.path);

@@ -158,7 +158,7 @@ class Parser {
     if (pos_ >= text_.size()) return false;
     size_t end = text_.find('\n', pos_);
     if (end == std::string::npos) end = text_.size();
-    *line = text_.substr(pos_, end - pos_);
+    line->assign(text_, pos_, end - pos_);
     pos_ = end + 1;
     ++line_no_;
     while (!line->empty() && (line->back() == '\r' || line->back() == ' ' || line->back() == '\t'))
@@ -167,9 +167,10 @@ class Parser {
   }
 
   // The full key name of a key line, which starts at `from`.
-  std::string KeyName(const std::string& line, size_t from) {
+  std::string& KeyName(const std::string& line, size_t from) {
     if (line.back() != ']') Fail("missing ] after the key name");
-    std::string path = line.substr(from, line.size() - 1 - from);
+    std::string& path = key_name_;
+    path.assign(line, from, line.size() - 1 - from);
     size_t root_len = sizeof kRootName - 1;
     if (path.size() < root_len || !EqualNoCase(path.substr(0, root_len), kRootName) ||
         (path.size() > root_len && path[root_len] != '\\'))
@@ -178,7 +179,7 @@ class Parser {
   }
 
   RegKey* Section(Hive* hive, const std::string& line) {
-    std::string path = KeyName(line, 1);
+    std::string& path = KeyName(line, 1);
     size_t root_len = sizeof kRootName - 1;
     // Sections come depth first: most are a subkey of the section before.
     RegKey* key;
@@ -190,30 +191,31 @@ class Parser {
       for (const std::string& part : SplitKeyPath(path.substr(root_len))) key = key->AddChild(part);
     }
     last_key_ = key;
-    last_path_ = path;
+    last_path_.swap(path);
     return key;
   }
 
-  // A quoted string starting at s[*i] == '"'; leaves *i behind the closing quote.
-  std::string Unquote(const std::string& s, size_t* i) {
-    std::string out;
+  // A quoted string starting at s[*i] == '"', into *out; leaves *i behind
+  // the closing quote.
+  void Unquote(const std::string& s, size_t* i, std::string* out) {
+    out->clear();
     for (++*i; *i < s.size(); ++*i) {
       char c = s[*i];
       if (c == '"') {
         ++*i;
-        return out;
+        return;
       }
       if (c == '\\') {
         if (++*i >= s.size()) break;
         switch (s[*i]) {
-          case '\\': out += '\\'; break;
-          case '"': out += '"'; break;
-          case 'n': out += '\n'; break;
-          case 'r': out += '\r'; break;
+          case '\\': *out += '\\'; break;
+          case '"': *out += '"'; break;
+          case 'n': *out += '\n'; break;
+          case 'r': *out += '\r'; break;
           default: Fail(std::string("unknown escape \\") + s[*i]);
         }
       } else {
-        out += c;
+        *out += c;
       }
     }
     Fail("unterminated string");
@@ -249,32 +251,37 @@ class Parser {
     }
   }
 
-  void ValueLine(RegKey* key, std::string line, bool changes) {
+  void ValueLine(RegKey* key, const std::string& line, bool changes) {
+    // The buffers are the parser's, so that a line allocates nothing.
+    std::string& name = name_;
+    std::vector<uint8_t>& bytes = bytes_;
     size_t i = 0;
-    std::string name;
+    name.clear();
     if (line[0] == '@') {
       i = 1;
     } else if (line[0] == '"') {
-      name = Unquote(line, &i);
+      Unquote(line, &i, &name);
     } else {
       Fail("expected a value name");
     }
     if (i >= line.size() || line[i] != '=') Fail("expected = after the value name");
-    std::string data = line.substr(i + 1);
-    if (changes && data == "-") {
+    if (changes && line.compare(i + 1, std::string::npos, "-") == 0) {
       key->RemoveValue(name);
       return;
     }
     DWORD type;
-    std::vector<uint8_t> bytes;
-    if (!data.empty() && data[0] == '"') {
-      size_t j = 0;
-      std::string text = Unquote(data, &j);
-      if (j != data.size()) Fail("text after the string");
+    if (i + 1 < line.size() && line[i + 1] == '"') {
+      size_t j = i + 1;
+      Unquote(line, &j, &string_);
+      if (j != line.size()) Fail("text after the string");
       type = REG_SZ;
-      bytes.assign(text.begin(), text.end());
+      bytes.assign(string_.begin(), string_.end());
       bytes.push_back(0);
-    } else if (EqualNoCase(data.substr(0, 6), "dword:")) {
+      key->SetValue(name, type, bytes.data(), bytes.size());
+      return;
+    }
+    std::string data = line.substr(i + 1);
+    if (EqualNoCase(data.substr(0, 6), "dword:")) {
       std::string digits = data.substr(6);
       if (digits.empty() || digits.size() > 8) Fail("bad dword");
       uint32_t d = 0;
@@ -321,6 +328,8 @@ class Parser {
   int line_no_ = 0;
   RegKey* last_key_ = nullptr;  // the key of the section before, and its path as written
   std::string last_path_;
+  std::string key_name_, name_, string_;
+  std::vector<uint8_t> bytes_;
 };
 
 // --- the change being recorded -------------------------------------------------
