@@ -277,9 +277,10 @@ BOOL WriteProfile(LPCSTR section_arg, LPCSTR key_arg, LPCSTR value, LPCSTR file)
       line.text = key + "=" + value;
       lines.insert(lines.begin() + static_cast<long>(at), line);
     }
-    // A line in the middle of the file must end before the next one starts.
+    // A line in the middle of the file must end before the next one starts;
+    // a last line that ended in a lone CR has no line feed yet.
     for (size_t i = 0; i + 1 < lines.size(); ++i)
-      if (lines[i].end.empty()) lines[i].end = "\r\n";
+      if (lines[i].end != "\n" && lines[i].end != "\r\n") lines[i].end = "\r\n";
   }
   std::string updated = JoinIni(lines);
   if (where.exists && updated == text) return TRUE;
