@@ -4,12 +4,16 @@
 // both, the machine must still be in a state that a plain install repairs
 // into exactly what an install over an installation gives.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <random>
 
 #include "harness.h"
+#include "platform/sim/hive.h"
+#include "platform/sim/machine.h"
+#include "platform/win32.h"
 
 namespace {
 
@@ -94,6 +98,52 @@ TEST_P(Concurrency, TwoRunsAtOnceKeepTheMachineWhole) {
     if (HasFailure()) break;
   }
   printf("figure: concurrency %s: %d rounds, %zu setup-log lines checked\n", pair.name, rounds, lines);
+}
+
+// The machine lock underneath: registry changes of processes writing at
+// the same moment are all kept (none overwritten by a stale copy).
+TEST(ConcurrentWriters, EveryRegistryChangeOfEachProcessIsKept) {
+  std::string root = rel::FreshMachine("xp");
+  const int kWriters = 3;
+  const int kValues = 120;
+  std::vector<pid_t> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      winsim::Machine::Open(root);
+      HKEY key = nullptr;
+      if (RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Race", &key) != ERROR_SUCCESS) _exit(2);
+      for (int i = 0; i < kValues; ++i) {
+        std::string name = "writer" + std::to_string(w) + "-" + std::to_string(i);
+        DWORD data = static_cast<DWORD>(w * 1000 + i);
+        if (RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), 4) != ERROR_SUCCESS)
+          _exit(3);
+      }
+      _exit(0);
+    }
+    writers.push_back(pid);
+  }
+  for (pid_t pid : writers) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed: " << status;
+  }
+  winsim::Hive hive = winsim::Hive::Parse(rel::ReadFile(root + "/system.reg"), "system.reg");
+  const winsim::RegKey* race = hive.Find("SOFTWARE\\Race");
+  ASSERT_NE(race, nullptr);
+  int kept = 0;
+  for (int w = 0; w < kWriters; ++w) {
+    for (int i = 0; i < kValues; ++i) {
+      const winsim::RegValue* value = race->Value("writer" + std::to_string(w) + "-" + std::to_string(i));
+      DWORD data = static_cast<DWORD>(w * 1000 + i);
+      if (value && value->data == std::vector<uint8_t>(reinterpret_cast<uint8_t*>(&data),
+                                                       reinterpret_cast<uint8_t*>(&data) + 4))
+        ++kept;
+    }
+  }
+  EXPECT_EQ(kept, kWriters * kValues);
+  rel::RemoveTree(root);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, Concurrency, testing::ValuesIn(kPairs),

@@ -5,6 +5,7 @@
 // setup log must be whole: the journal and the log a line-wise prefix of
 // the uninterrupted run's.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -47,7 +48,12 @@ long long NowUs() {
   return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_usec;
 }
 
-std::vector<std::string> ReadSnapshots(const std::string& dir) {
+struct Snapshot {
+  std::string hive;
+  long long written_us;  // when it was taken (the file's time stamp)
+};
+
+std::vector<Snapshot> ReadSnapshots(const std::string& dir) {
   std::vector<std::string> names;
   DIR* d = opendir(dir.c_str());
   if (!d) return {};
@@ -55,8 +61,14 @@ std::vector<std::string> ReadSnapshots(const std::string& dir) {
     if (entry->d_name[0] != '.') names.push_back(entry->d_name);
   closedir(d);
   std::sort(names.begin(), names.end());
-  std::vector<std::string> states;
-  for (const std::string& name : names) states.push_back(rel::ReadFile(dir + "/" + name));
+  std::vector<Snapshot> states;
+  for (const std::string& name : names) {
+    struct stat st;
+    std::string path = dir + "/" + name;
+    stat(path.c_str(), &st);
+    states.push_back({rel::ReadFile(path), static_cast<long long>(st.st_mtim.tv_sec) * 1000000 +
+                                               st.st_mtim.tv_nsec / 1000});
+  }
   return states;
 }
 
@@ -87,9 +99,15 @@ TEST_P(CrashSafety, KilledRunsLeaveTheMachineBeforeOrAfterEachChange) {
                                      "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"});
   long long duration = NowUs() - started;
   ASSERT_FALSE(full.timed_out || full.signal) << full.err;
-  std::vector<std::string> states = ReadSnapshots(snapshots);
-  ASSERT_GT(states.size(), 3u) << "the hive snapshots were not taken";
+  std::vector<Snapshot> snapshot_files = ReadSnapshots(snapshots);
+  ASSERT_GT(snapshot_files.size(), 3u) << "the hive snapshots were not taken";
+  std::vector<std::string> states;
+  for (const Snapshot& snapshot : snapshot_files) states.push_back(snapshot.hive);
   ASSERT_EQ(states.back(), rel::ReadFile(reference + "/system.reg"));
+  // Most kills fall between the first change and the last, where the run
+  // changes the machine; the others anywhere from start to end.
+  long long first_change = std::max(0LL, snapshot_files[1].written_us - started);
+  long long last_change = std::max(first_change + 1, snapshot_files.back().written_us - started);
   const std::string full_journal = rel::ReadFile(reference + "/journal.log");
   const std::string full_log = rel::ReadFile(rel::LogPath(reference));
   const std::string machine_ini = rel::ReadFile(prepared + "/machine.ini");
@@ -97,13 +115,14 @@ TEST_P(CrashSafety, KilledRunsLeaveTheMachineBeforeOrAfterEachChange) {
 
   unsigned seed = static_cast<unsigned>(getenv("RELIABILITY_SEED") ? atoi(getenv("RELIABILITY_SEED")) : NowUs());
   std::mt19937 random(seed);
-  std::uniform_int_distribution<long long> moment(0, duration + duration / 10);
+  std::uniform_int_distribution<long long> anywhere(0, duration + duration / 10);
+  std::uniform_int_distribution<long long> changing(first_change * 9 / 10, last_change + last_change / 10);
   int killed = 0;
   std::set<size_t> hit;
   const int kills = Kills();
   for (int i = 0; i < kills; ++i) {
     std::string root = rel::CopyTree(prepared, "kill");
-    long long at = moment(random);
+    long long at = i % 5 == 0 ? anywhere(random) : changing(random);
     rel::Child child = rel::Start(root, scenario.args);
     usleep(static_cast<useconds_t>(at));
     kill(child.pid, SIGKILL);
