@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "bench_machine.h"
@@ -42,7 +44,31 @@ void PrintTable(const std::vector<Row>& rows) {
            r.goal.c_str(), r.met ? "yes" : "NO", r.note.c_str());
 }
 
+// The slowest tests of a ctest run, from its lines
+// "  n/N Test  #k: name ....   Passed   1.23 sec".
+std::vector<std::pair<double, std::string>> SlowestTests(const std::string& output, size_t count) {
+  std::vector<std::pair<double, std::string>> tests;
+  std::istringstream lines(output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    size_t colon = line.find(": ");
+    size_t sec = line.rfind(" sec");
+    if (line.find(" Test ") == std::string::npos || colon == std::string::npos || sec == std::string::npos) continue;
+    size_t number = line.find_last_of(' ', sec - 1);
+    std::string name = line.substr(colon + 2, line.find(' ', colon + 2) - colon - 2);
+    tests.emplace_back(atof(line.c_str() + number + 1), name);
+  }
+  std::sort(tests.rbegin(), tests.rend());
+  if (tests.size() > count) tests.resize(count);
+  return tests;
+}
+
 }  // namespace
+
+std::vector<std::string>& Footnotes() {
+  static std::vector<std::string> lines;
+  return lines;
+}
 
 std::vector<Row> MeasureSuite(const Options& options) {
   // The Wine runs of setup.exe and this benchmark itself are left out.
@@ -60,6 +86,9 @@ std::vector<Row> MeasureSuite(const Options& options) {
   std::string passed = summary == std::string::npos ? "no summary" : run.out.substr(summary - 4, 4) + "% passed";
   row.met = run.wall_ms <= 60000 && run.status == 0;
   row.note = run.status == 0 ? "all passed, one run" : "ctest failed: " + passed;
+  std::string slowest = "slowest tests:";
+  for (const auto& test : SlowestTests(run.out, 6)) slowest += Format(" %s %.1f s;", test.second.c_str(), test.first);
+  Footnotes().push_back(slowest);
   return {row};
 }
 
@@ -120,6 +149,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   PrintTable(rows);
+  for (const std::string& line : Footnotes()) printf("%s\n", line.c_str());
   printf("load average %s at the end; times are the best of the repeated runs (wall clock)\n",
          LoadAverage().c_str());
   return 0;

@@ -40,4 +40,7 @@ int CopyChild(const std::string& root);
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Lines printed below the table.
+std::vector<std::string>& Footnotes();
+
 }  // namespace bench
