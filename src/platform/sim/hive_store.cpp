@@ -144,6 +144,7 @@ struct Cache {
   bool log_applies = false;  // the log holds changes of that system.reg,
   std::string log;           // and this is its text up to the last complete record
   Hive hive;
+  std::string text;          // system.reg's text as last written, a buffer kept for the next
 };
 
 Cache& TheCache() {
@@ -162,7 +163,11 @@ void FoldAtExit() {
 
 void WatchLog() {
   static bool registered = false;
-  if (!registered) registered = atexit(FoldAtExit) == 0;
+  if (registered) return;
+  // The statics that the fold uses must outlive the exit handler: those
+  // made before it is registered are destroyed after it has run.
+  { MachineLock lock; }
+  registered = atexit(FoldAtExit) == 0;
 }
 
 // Applies the complete records of `log` past `from` to the cached hive.
@@ -234,7 +239,7 @@ Hive& Current() {
 // it now holds (or which was left over).
 void WriteWhole(Cache& cache) {
   // The text of a large hive is megabytes: its buffer is kept between writes.
-  static std::string text;
+  std::string& text = cache.text;
   Reserve(&text, static_cast<size_t>(cache.stamp.size) + cache.log.size() + 4096);
   SerializeInto(cache.hive, &text);
   WriteFileAtomic(cache.path, text);
