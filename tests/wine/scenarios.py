@@ -192,6 +192,11 @@ def collect_files(folder, names):
 
 def stage_product(product, zentaq_root, monitor_dll):
     shutil.copytree(os.path.join(product, 'zentaq'), zentaq_root, dirs_exist_ok=True)
+    # Quiet=1 keeps the install from opening the readme page: under Wine that
+    # starts Wine's browser bridge, processes that only cost time here. Both
+    # sides get it, and the install sets it back to 0.
+    with open(os.path.join(zentaq_root, 'res', 'zentaq.ini'), 'wb') as f:
+        f.write(b'[Parameters]\r\nQuiet=1\r\n')
     if monitor_dll:
         # The test monitor stands in for the NT monitor library: Wine's
         # spooler loads what AddMonitorA names.
@@ -308,7 +313,7 @@ def run_sim(sc, args, work, log, module_path):
             for line in f:
                 fields = line.rstrip('\n').split('\t')
                 if fields[0] == 'MessageBox' and len(fields) >= 5:
-                    text = fields[3].replace('\\n', '\n').replace('\\t', '\t').replace('\\\\', '\\')
+                    text = unescape_journal(fields[3])
                     answer = {'1': 'ok', '2': 'cancel', '6': 'yes', '7': 'no'}.get(fields[4], fields[4])
                     result.boxes.append((fields[1], text, answer))
     info = sim_directories(sc.sim_os)
@@ -320,6 +325,11 @@ def run_sim(sc, args, work, log, module_path):
     result.system_files = collect_files(winelib.host_path(machine, result.system_dir), SYSTEM_LIBRARIES)
     result.driver_files = collect_files(winelib.host_path(machine, result.driver_dir), DRIVER_FILES)
     return result
+
+
+def unescape_journal(field):
+    """A journal field: \\t, \\n and \\\\ stand for a tab, a line feed and a backslash."""
+    return re.sub(r'\\(.)', lambda m: {'t': '\t', 'n': '\n'}.get(m.group(1), m.group(1)), field)
 
 
 def sim_directories(os_name):
@@ -461,6 +471,7 @@ def compare(sc, wine, sim, product, log):
                     and data.get('TTFontSubTableSize') == (REG_DWORD, len(fontsub).to_bytes(4, 'little'))
                     and data.get('PrinterData') == (REG_BINARY, printerdata)
                     and (r.registry.values(PRINTER_KEY) or {}).get('Default DevMode') == (REG_BINARY, devmode))
+            c.check(f'{side}: Quiet set back to 0', r.ini.get('Parameters', {}).get('Quiet') == '0', f'{r.ini}')
         else:
             for key in (PRINTER_KEY, MONITOR_KEY, UNINSTALL_KEY):
                 c.check(f'{side}: {key} removed', not r.registry.has_key(key))

@@ -46,6 +46,9 @@ add_custom_target(wine_helpers ALL
 
 add_test(NAME windows_exe_audit
   COMMAND ${SETUP_PYTHON} ${WINE_SRC}/check_exe.py ${SETUP_EXE} --objdump ${SETUP_MINGW_OBJDUMP})
+add_test(NAME wine_harness_selftest
+  COMMAND ${SETUP_PYTHON} -m unittest test_harness
+  WORKING_DIRECTORY ${WINE_SRC})
 
 find_program(SETUP_WINE NAMES wine)
 if(NOT SETUP_WINE OR NOT TARGET winsim)

@@ -46,19 +46,41 @@ def _try_wine_version():
     return None, (r.stderr or r.stdout).strip()
 
 
-def ensure_wine():
+def _emulated():
+    """True when 32-bit programs go to qemu's i386 emulator (binfmt_misc)."""
+    try:
+        with open(os.path.join(BINFMT_DIR, 'qemu-i386')) as f:
+            return f.readline().strip() == 'enabled'
+    except OSError:
+        return False
+
+
+def ensure_wine(allow_emulation=None):
     """Returns Wine's version text, or raises WineUnavailable.
 
     Wine for 32-bit programs is itself a 32-bit Linux program. Where the kernel
     runs no 32-bit programs (its IA-32 emulation switched off, as on some
     virtual machines), Linux's binfmt_misc can hand them to qemu's i386 user
-    emulator instead: slower, but the same Wine. That is set up here when
-    needed and possible (as root, with qemu-user-static installed)."""
+    emulator instead. Wine works there only just: every Wine process spends
+    about a minute of processor time reserving its address space through the
+    emulator, and runs now and then crash. So that route is taken only when
+    SETUP_WINE_QEMU=1 asks for it; it is then set up here when possible (as
+    root, with qemu-user-static installed)."""
+    if allow_emulation is None:
+        allow_emulation = os.environ.get('SETUP_WINE_QEMU') == '1'
     version, error = _try_wine_version()
-    if version:
+    if version and not _emulated():
         return version
+    if version:
+        if allow_emulation:
+            return version + ' (through qemu-i386)'
+        raise WineUnavailable('32-bit programs run here only through qemu-i386: too slow and unreliable for '
+                              'Wine; set SETUP_WINE_QEMU=1 to try anyway')
     if 'format error' not in error.lower():
         raise WineUnavailable(error)
+    if not allow_emulation:
+        raise WineUnavailable('this kernel runs no 32-bit programs, so neither does Wine (set SETUP_WINE_QEMU=1 '
+                              'to try it through qemu-i386): ' + error)
     if not os.path.exists(QEMU_I386):
         raise WineUnavailable('this kernel runs no 32-bit programs and qemu-user-static is not installed: ' + error)
     if not os.path.exists(os.path.join(BINFMT_DIR, 'register')):
