@@ -77,8 +77,9 @@ void RegKey::SetValue(const std::string& value_name, DWORD type, const uint8_t* 
 bool RegKey::RemoveValue(const std::string& value_name) {
   for (auto v = values.begin(); v != values.end(); ++v) {
     if (EqualNoCase(v->name, value_name)) {
-      values.erase(v);
+      // Written down first: the name given may be the removed value's own.
       if (ChangeRecording* recording = ChangeRecording::For(*this)) recording->ValueRemoved(*this, value_name);
+      values.erase(v);
       return true;
     }
   }
