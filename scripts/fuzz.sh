@@ -14,7 +14,7 @@ bash scripts/install-deps.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-fuzz --target fuzz_all -j2 >/dev/null
 
-targets=(${FUZZ_TARGETS:-argument_text editor_check profile hive command_line})
+targets=(${FUZZ_TARGETS:-argument_text editor_check profile hive hive_changes command_line})
 if [ -n "${FUZZ_SECONDS:-}" ]; then
   limit=(-max_total_time="$FUZZ_SECONDS")
 else

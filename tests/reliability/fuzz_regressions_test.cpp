@@ -5,6 +5,7 @@
 #include <string>
 
 #include "harness.h"
+#include "platform/sim/hive.h"
 #include "platform/sim/machine.h"
 #include "platform/win32.h"
 
@@ -30,6 +31,28 @@ TEST(FuzzRegressions, ProfileKeyWrittenBehindALastLineEndingInCarriageReturnRead
   }
   EXPECT_EQ(Get("Other", "A", kFile), "1");
   rel::RemoveTree(root);
+}
+
+// Values removed by their own names, as the profile routines remove a
+// mapped section's values: the change log wrote down the name of the value
+// that had moved into the removed one's place (or read a freed name).
+TEST(FuzzRegressions, ChangeLogOfValuesRemovedByTheirOwnNames) {
+  const char kBase[] =
+      "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"first value with a long name\"=\"1\"\n"
+      "\"second value with a long name\"=\"2\"\n\"third\"=\"3\"\n";
+  winsim::Hive hive = winsim::Hive::Parse(kBase, "system.reg");
+  winsim::RegKey* key = hive.Find("A");
+  std::string record;
+  {
+    winsim::ChangeRecording recording(hive);
+    key->RemoveValue(key->values.front().name);
+    while (!key->values.empty()) key->RemoveValue(key->values.back().name);
+    record = recording.text();
+  }
+  EXPECT_TRUE(key->values.empty());
+  winsim::Hive replayed = winsim::Hive::Parse(kBase, "system.reg");
+  winsim::ApplyChanges(&replayed, record + ";end\n", "system.reg.log", 1);
+  EXPECT_EQ(replayed.Serialize(), hive.Serialize()) << record;
 }
 
 }  // namespace
