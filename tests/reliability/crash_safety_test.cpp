@@ -1,22 +1,25 @@
-// Kill -9 at random moments. Every change of the machine's state is written
-// atomically, so whatever moment a run is killed at, system.reg must hold
-// one of the states that an uninterrupted run passes through (recorded by
-// the hive_snapshots library), and machine.ini, answers, the journal and the
-// setup log must be whole: the journal and the log a line-wise prefix of
-// the uninterrupted run's.
+// Kill -9 at random moments. Every change of the machine's state is saved
+// atomically (system.reg replaced by a rename, or a record appended to its
+// change log that counts only once complete), so whatever moment a run is
+// killed at, the hive that the next program reads must be one of the states
+// that an uninterrupted run passes through (recorded by the hive_snapshots
+// library), and machine.ini, answers, the journal and the setup log must be
+// whole: the journal and the log a line-wise prefix of the uninterrupted
+// run's.
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <dirent.h>
-#include <map>
 #include <random>
 #include <set>
 
 #include "harness.h"
+#include "platform/sim/hive.h"
+#include "platform/sim/machine.h"
 
 namespace {
 
@@ -25,15 +28,18 @@ struct Scenario {
   const char* os;
   bool installed;
   std::vector<std::string> args;
+  int extra_keys;  // keys added to the hive first: past 64 KiB its changes go to the log
 };
 
 void PrintTo(const Scenario& value, std::ostream* out) { *out << value.name; }
 
 const Scenario kScenarios[] = {
-    {"install-xp", "xp", false, {}},
-    {"install-98", "98", false, {}},
-    {"uninstall-xp", "xp", true, {"uninstall"}},
-    {"uninstall-98", "98", true, {"uninstall"}},
+    {"install-xp", "xp", false, {}, 0},
+    {"install-98", "98", false, {}, 0},
+    {"uninstall-xp", "xp", true, {"uninstall"}, 0},
+    {"uninstall-98", "98", true, {"uninstall"}, 0},
+    {"install-xp-large-hive", "xp", false, {}, 3000},
+    {"uninstall-xp-large-hive", "xp", true, {"uninstall"}, 3000},
 };
 
 int Kills() {
@@ -48,29 +54,87 @@ long long NowUs() {
   return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_usec;
 }
 
-struct Snapshot {
-  std::string hive;
-  long long written_us;  // when it was taken (the file's time stamp)
+std::string Canonical(const winsim::Hive& hive) { return hive.Serialize(); }
+
+// The hive as the next program on the machine reads it: system.reg with the
+// complete records of its change log.
+std::string EffectiveHive(const std::string& root) {
+  winsim::Machine::Open(root);
+  return Canonical(winsim::ReadHive());
+}
+
+struct Recording {
+  std::vector<std::string> states;  // every hive state of the run, in order
 };
 
-std::vector<Snapshot> ReadSnapshots(const std::string& dir) {
+// The states from the snapshots: each system.reg written, and each change
+// log with every count of its records applied to the system.reg it belongs
+// to (the one before the fold that wrote the log into system.reg).
+Recording ReadSnapshots(const std::string& dir) {
   std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  if (!d) return {};
-  while (struct dirent* entry = readdir(d))
-    if (entry->d_name[0] != '.') names.push_back(entry->d_name);
-  closedir(d);
-  std::sort(names.begin(), names.end());
-  std::vector<Snapshot> states;
-  for (const std::string& name : names) {
-    struct stat st;
-    std::string path = dir + "/" + name;
-    stat(path.c_str(), &st);
-    states.push_back({rel::ReadFile(path), static_cast<long long>(st.st_mtim.tv_sec) * 1000000 +
-                                               st.st_mtim.tv_nsec / 1000});
+  if (DIR* d = opendir(dir.c_str())) {
+    while (struct dirent* entry = readdir(d))
+      if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+    closedir(d);
   }
-  return states;
+  std::sort(names.begin(), names.end());
+  Recording recording;
+  std::vector<std::string> bases;  // the system.reg texts, in order
+  for (const std::string& name : names) {
+    std::string text = rel::ReadFile(dir + "/" + name);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".reg") == 0) {
+      bases.push_back(text);
+      recording.states.push_back(Canonical(winsim::Hive::Parse(text, name)));
+      continue;
+    }
+    // A log removed by a fold: two header lines, then records ending ";end".
+    EXPECT_GE(bases.size(), 2u) << name << ": a change log without the system.reg it belongs to";
+    if (bases.size() < 2) continue;
+    const std::string& base = bases[bases.size() - 2];
+    size_t records = text.find('\n', text.find('\n') + 1) + 1;
+    for (size_t end = text.find("\n;end\n", records); end != std::string::npos; end = text.find("\n;end\n", end + 1)) {
+      winsim::Hive hive = winsim::Hive::Parse(base, "system.reg");
+      winsim::ApplyChanges(&hive, text.substr(records, end + 6 - records), name, 3);
+      recording.states.push_back(Canonical(hive));
+    }
+    // The fold wrote exactly the hive with all records applied.
+    EXPECT_EQ(recording.states.back(), Canonical(winsim::Hive::Parse(bases.back(), "system.reg"))) << name;
+  }
+  return recording;
 }
+
+// When the hive files of `root` change: system.reg replaced, its log grown.
+class HiveWatch {
+ public:
+  explicit HiveWatch(const std::string& root) : root_(root), last_(Stamp()) {}
+  void Poll() {
+    std::string stamp = Stamp();
+    if (stamp == last_) return;
+    last_ = stamp;
+    long long now = NowUs();
+    if (first_ == 0) first_ = now;
+    last_change_ = now;
+  }
+  long long first() const { return first_; }
+  long long last() const { return last_change_; }
+
+ private:
+  std::string Stamp() const {
+    std::string stamp;
+    for (const char* name : {"/system.reg", "/system.reg.log"}) {
+      struct stat st;
+      if (stat((root_ + name).c_str(), &st) == 0)
+        stamp += std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+                 std::to_string(st.st_mtim.tv_nsec) + ";";
+      stamp += "|";
+    }
+    return stamp;
+  }
+  std::string root_;
+  std::string last_;
+  long long first_ = 0;
+  long long last_change_ = 0;
+};
 
 // True when `part` is `whole` cut after one of its lines (`end` ends a line).
 bool LinePrefix(const std::string& part, const std::string& whole, const std::string& end) {
@@ -78,36 +142,44 @@ bool LinePrefix(const std::string& part, const std::string& whole, const std::st
   return part.empty() || (part.size() >= end.size() && part.compare(part.size() - end.size(), end.size(), end) == 0);
 }
 
+std::string Prepare(const Scenario& scenario) {
+  std::string root = rel::FreshMachine(scenario.os);
+  std::string keys;
+  for (int i = 0; i < scenario.extra_keys; ++i)
+    keys += "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Filler\\Key" + std::to_string(i) + "]\n\"Value\"=\"filler\"\n";
+  rel::AppendFile(root + "/system.reg", keys);
+  if (scenario.installed) {
+    EXPECT_EQ(rel::RunSetup(root).status, 0);
+    rel::WriteFile(root + "/journal.log", "");
+    rel::WriteFile(root + "/answers", "yes\n");
+  }
+  EXPECT_FALSE(rel::FileExists(root + "/system.reg.log")) << "a run left its change log";
+  return root;
+}
+
 class CrashSafety : public testing::TestWithParam<Scenario> {};
 
 TEST_P(CrashSafety, KilledRunsLeaveTheMachineBeforeOrAfterEachChange) {
   const Scenario& scenario = GetParam();
-  std::string prepared = rel::FreshMachine(scenario.os);
-  if (scenario.installed) {
-    ASSERT_EQ(rel::RunSetup(prepared).status, 0);
-    rel::WriteFile(prepared + "/journal.log", "");
-    rel::WriteFile(prepared + "/answers", "yes\n");
-  }
+  std::string prepared = Prepare(scenario);
 
   // The uninterrupted run, with every hive state it commits.
   std::string snapshots = rel::NewTempDir("snapshots");
   rel::WriteFile(snapshots + "/000000.reg", rel::ReadFile(prepared + "/system.reg"));
   std::string reference = rel::CopyTree(prepared, "reference");
+  HiveWatch watch(reference);
   long long started = NowUs();
-  rel::Outcome full = rel::RunSetup(reference, scenario.args,
-                                    {"LD_PRELOAD=" HIVE_SNAPSHOTS_LIBRARY, "WINSIM_HIVE_SNAPSHOTS=" + snapshots,
-                                     "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"});
+  rel::Outcome full = rel::Finish(
+      rel::Start(reference, scenario.args,
+                 {"LD_PRELOAD=" HIVE_SNAPSHOTS_LIBRARY, "WINSIM_HIVE_SNAPSHOTS=" + snapshots,
+                  "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"}),
+      60000, [&] { watch.Poll(); });
   long long duration = NowUs() - started;
   ASSERT_FALSE(full.timed_out || full.signal) << full.err;
-  std::vector<Snapshot> snapshot_files = ReadSnapshots(snapshots);
-  ASSERT_GT(snapshot_files.size(), 3u) << "the hive snapshots were not taken";
-  std::vector<std::string> states;
-  for (const Snapshot& snapshot : snapshot_files) states.push_back(snapshot.hive);
-  ASSERT_EQ(states.back(), rel::ReadFile(reference + "/system.reg"));
-  // Most kills fall between the first change and the last, where the run
-  // changes the machine; the others anywhere from start to end.
-  long long first_change = std::max(0LL, snapshot_files[1].written_us - started);
-  long long last_change = std::max(first_change + 1, snapshot_files.back().written_us - started);
+  Recording recording = ReadSnapshots(snapshots);
+  const std::vector<std::string>& states = recording.states;
+  ASSERT_GT(states.size(), 3u) << "the hive snapshots were not taken";
+  ASSERT_EQ(states.back(), EffectiveHive(reference));
   const std::string full_journal = rel::ReadFile(reference + "/journal.log");
   const std::string full_log = rel::ReadFile(rel::LogPath(reference));
   const std::string machine_ini = rel::ReadFile(prepared + "/machine.ini");
@@ -115,29 +187,26 @@ TEST_P(CrashSafety, KilledRunsLeaveTheMachineBeforeOrAfterEachChange) {
 
   unsigned seed = static_cast<unsigned>(getenv("RELIABILITY_SEED") ? atoi(getenv("RELIABILITY_SEED")) : NowUs());
   std::mt19937 random(seed);
+  // Most kills fall between the first change and the last, where the run
+  // changes the machine; the others anywhere from start to end.
+  long long first = std::max(0LL, watch.first() - started);
+  long long last = std::max(first + 1, watch.last() - started);
   std::uniform_int_distribution<long long> anywhere(0, duration + duration / 10);
-  std::uniform_int_distribution<long long> changing(first_change * 9 / 10, last_change + last_change / 10);
-  int killed = 0;
+  std::uniform_int_distribution<long long> changing(first * 9 / 10, last + last / 10);
   std::set<size_t> hit;
-  const int kills = Kills();
-  for (int i = 0; i < kills; ++i) {
-    std::string root = rel::CopyTree(prepared, "kill");
-    long long at = i % 5 == 0 ? anywhere(random) : changing(random);
-    rel::Child child = rel::Start(root, scenario.args);
-    usleep(static_cast<useconds_t>(at));
-    kill(child.pid, SIGKILL);
-    rel::Outcome outcome = rel::Finish(child);
-    if (outcome.signal == SIGKILL) ++killed;
-    SCOPED_TRACE(std::string(scenario.name) + ": kill " + std::to_string(i) + " at " + std::to_string(at) +
-                 " us, seed " + std::to_string(seed));
-    EXPECT_FALSE(rel::HasSanitizerReport(outcome.err)) << outcome.err;
-
-    std::string hive = rel::ReadFile(root + "/system.reg");
+  // What every killed run must have left.
+  auto check = [&](const std::string& root, const std::string& what) {
+    SCOPED_TRACE(std::string(scenario.name) + ": " + what);
     EXPECT_EQ(rel::HiveError(root), "");
+    std::string hive;
+    try {
+      hive = EffectiveHive(root);
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << "the hive can't be read: " << error.what();
+    }
     auto state = std::find(states.begin(), states.end(), hive);
-    EXPECT_TRUE(state != states.end()) << "system.reg is none of the states of an uninterrupted run:\n" << hive;
+    EXPECT_TRUE(state != states.end()) << "the hive is none of the states of an uninterrupted run:\n" << hive;
     if (state != states.end()) hit.insert(static_cast<size_t>(state - states.begin()));
-
     EXPECT_EQ(rel::ReadFile(root + "/machine.ini"), machine_ini);
     std::string left = rel::ReadFile(root + "/answers");
     EXPECT_TRUE(left == answers || left.empty()) << "answers: " << left;
@@ -145,20 +214,61 @@ TEST_P(CrashSafety, KilledRunsLeaveTheMachineBeforeOrAfterEachChange) {
     EXPECT_TRUE(LinePrefix(journal, full_journal, "\n")) << "journal:\n" << journal;
     std::string log = rel::ReadFile(rel::LogPath(root));
     EXPECT_TRUE(LinePrefix(log, full_log, "\r\n")) << "setup log:\n" << log;
+  };
+  // A run on a killed machine must end normally, whatever the kill left.
+  auto run_again = [&](const std::string& root) {
+    rel::WriteFile(root + "/answers", answers);
+    rel::Outcome again = rel::RunSetup(root, scenario.args);
+    EXPECT_TRUE(!again.timed_out && !again.signal && !rel::HasSanitizerReport(again.err)) << again.err;
+    EXPECT_EQ(rel::HiveError(root), "");
+    EXPECT_FALSE(rel::FileExists(root + "/system.reg.log")) << "the change log was not folded at the end";
+  };
 
-    // Now and then the killed machine is used again: a run on it must end
-    // normally, whatever the kill left behind.
-    if (i % 25 == 0) {
-      rel::WriteFile(root + "/answers", answers);
-      rel::Outcome again = rel::RunSetup(root, scenario.args);
-      EXPECT_TRUE(!again.timed_out && !again.signal && !rel::HasSanitizerReport(again.err)) << again.err;
-      EXPECT_EQ(rel::HiveError(root), "");
-    }
+  // Kills at random moments.
+  int killed = 0;
+  const int kills = Kills();
+  for (int i = 0; i < kills && !HasFailure(); ++i) {
+    std::string root = rel::CopyTree(prepared, "kill");
+    long long at = i % 5 == 0 ? anywhere(random) : changing(random);
+    rel::Child child = rel::Start(root, scenario.args);
+    usleep(static_cast<useconds_t>(at));
+    kill(child.pid, SIGKILL);
+    rel::Outcome outcome = rel::Finish(child);
+    if (outcome.signal == SIGKILL) ++killed;
+    EXPECT_FALSE(rel::HasSanitizerReport(outcome.err)) << outcome.err;
+    check(root, "kill " + std::to_string(i) + " at " + std::to_string(at) + " us, seed " + std::to_string(seed));
+    if (i % 25 == 0) run_again(root);
     rel::RemoveTree(root);
-    if (HasFailure()) break;
   }
-  printf("figure: crash safety %s: %d kills, %d mid-run, %zu of %zu hive states met\n", scenario.name, kills, killed,
-         hit.size(), states.size());
+
+  // Kills at each change: right before and right after system.reg is
+  // replaced, or in the middle of a record of the change log.
+  int at_changes = 0;
+  for (int change = 1; change < 1000 && !HasFailure(); ++change) {
+    bool reached = false;
+    for (const char* after : {"0", "1"}) {
+      std::string root = rel::CopyTree(prepared, "kill");
+      rel::Outcome outcome = rel::RunSetup(
+          root, scenario.args,
+          {"LD_PRELOAD=" HIVE_SNAPSHOTS_LIBRARY, "WINSIM_KILL_AT=" + std::to_string(change),
+           std::string("WINSIM_KILL_AFTER=") + after, "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"});
+      if (outcome.signal == SIGKILL) {
+        reached = true;
+        ++at_changes;
+        check(root, "killed at change " + std::to_string(change) + (*after == '1' ? ", after" : ", before"));
+        if (change % 3 == 1) run_again(root);
+      }
+      rel::RemoveTree(root);
+    }
+    if (!reached) break;
+  }
+  EXPECT_GT(at_changes, 0) << "no run was killed at a change";
+
+  if (getenv("RELIABILITY_VERBOSE"))
+    printf("run %lld us, changes from %lld to %lld us\n", duration, first, last);
+  printf("figure: crash safety %s: %d kills at random moments (%d mid-run) and %d at the changes, %zu of %zu hive "
+         "states met\n",
+         scenario.name, kills, killed, at_changes, hit.size(), states.size());
   rel::RemoveTree(snapshots);
   rel::RemoveTree(reference);
   rel::RemoveTree(prepared);

@@ -78,7 +78,7 @@ Child Start(const std::string& root, const std::vector<std::string>& args, const
   return child;
 }
 
-Outcome Finish(Child child, int limit_ms) {
+Outcome Finish(Child child, int limit_ms, const std::function<void()>& poll) {
   Outcome outcome;
   long long deadline = NowMs() + limit_ms;
   int status = 0;
@@ -91,7 +91,12 @@ Outcome Finish(Child child, int limit_ms) {
       outcome.timed_out = true;
       break;
     }
-    usleep(2000);
+    if (poll) {
+      poll();
+      usleep(100);
+    } else {
+      usleep(2000);
+    }
   }
   if (WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) outcome.signal = WTERMSIG(status);

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,9 @@ struct Child {
 };
 Child Start(const std::string& root, const std::vector<std::string>& args,
             const std::vector<std::string>& env_add = {});
-// Waits for the child, killing it once `limit_ms` have passed.
-Outcome Finish(Child child, int limit_ms = 60000);
+// Waits for the child, killing it once `limit_ms` have passed; `poll`, when
+// given, is called about every 100 microseconds meanwhile.
+Outcome Finish(Child child, int limit_ms = 60000, const std::function<void()>& poll = nullptr);
 Outcome RunSetup(const std::string& root, const std::vector<std::string>& args = {},
                  const std::vector<std::string>& env_add = {}, int limit_ms = 60000);
 
