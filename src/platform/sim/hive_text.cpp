@@ -19,18 +19,20 @@ bool IsPrintable(uint8_t b) { return b >= 0x20 && b != 0x7f; }
 
 // A quoted name or string: backslash and quote escaped; the line breaks that
 // a value name may hold are written \r and \n so that the line stays whole.
+bool NeedsEscape(char c) { return c == '\\' || c == '"' || c == '\n' || c == '\r'; }
+
 void AppendQuoted(std::string* out, const char* text, size_t size) {
   *out += '"';
+  size_t run = 0;  // the start of the characters that stand for themselves
   for (size_t i = 0; i < size; ++i) {
     char c = text[i];
-    switch (c) {
-      case '\\': *out += "\\\\"; break;
-      case '"': *out += "\\\""; break;
-      case '\n': *out += "\\n"; break;
-      case '\r': *out += "\\r"; break;
-      default: *out += c;
-    }
+    if (!NeedsEscape(c)) continue;
+    out->append(text + run, i - run);
+    run = i + 1;
+    *out += '\\';
+    *out += c == '\n' ? 'n' : c == '\r' ? 'r' : c;
   }
+  out->append(text + run, size - run);
   *out += '"';
 }
 
@@ -138,7 +140,8 @@ class Parser {
       } else if (changes && line.compare(0, 2, "[-") == 0) {
         std::string path = KeyName(line, 2);
         hive->Remove(path.substr(sizeof kRootName - 1));
-        key = last_key_ = nullptr;  // both may have gone with the tree
+        key = nullptr;  // it may have gone with the tree, and so may the trail
+        trail_.clear();
       } else if (line[0] == '[') {
         key = Section(hive, line);
       } else {
@@ -178,20 +181,33 @@ class Parser {
     return path;
   }
 
-  RegKey* Section(Hive* hive, const std::string& line) {
-    std::string& path = KeyName(line, 1);
-    size_t root_len = sizeof kRootName - 1;
-    // Sections come depth first: most are a subkey of the section before.
-    RegKey* key;
-    if (last_key_ && path.size() > last_path_.size() + 1 && path.compare(0, last_path_.size(), last_path_) == 0 &&
-        path[last_path_.size()] == '\\' && path.find('\\', last_path_.size() + 1) == std::string::npos) {
-      key = last_key_->AddChild(path.substr(last_path_.size() + 1));
-    } else {
-      key = &hive->root();
-      for (const std::string& part : SplitKeyPath(path.substr(root_len))) key = key->AddChild(part);
+  // The parts of a key name below HKEY_LOCAL_MACHINE into parts_, as
+  // SplitKeyPath splits them (their strings reused from line to line).
+  void SplitParts(const std::string& path) {
+    part_count_ = 0;
+    size_t start = sizeof kRootName - 1;
+    for (size_t i = start; i <= path.size(); ++i) {
+      if (i < path.size() && path[i] != '\\') continue;
+      if (i > start) {
+        if (part_count_ == parts_.size()) parts_.emplace_back();
+        parts_[part_count_++].assign(path, start, i - start);
+      }
+      start = i + 1;
     }
-    last_key_ = key;
-    last_path_.swap(path);
+  }
+
+  RegKey* Section(Hive* hive, const std::string& line) {
+    SplitParts(KeyName(line, 1));
+    // Sections come depth first: most share all but their last part with
+    // the section before, whose keys are kept along its parts.
+    size_t same = 0;
+    while (same < part_count_ && same < trail_.size() && trail_[same].first == parts_[same]) ++same;
+    trail_.resize(same);
+    RegKey* key = same ? trail_.back().second : &hive->root();
+    for (size_t i = same; i < part_count_; ++i) {
+      key = key->AddChild(parts_[i]);
+      trail_.emplace_back(parts_[i], key);
+    }
     return key;
   }
 
@@ -200,22 +216,24 @@ class Parser {
   void Unquote(const std::string& s, size_t* i, std::string* out) {
     out->clear();
     for (++*i; *i < s.size(); ++*i) {
+      // The characters that stand for themselves, at once.
+      size_t run = *i;
+      while (run < s.size() && s[run] != '"' && s[run] != '\\') ++run;
+      out->append(s, *i, run - *i);
+      *i = run;
+      if (run == s.size()) break;
       char c = s[*i];
       if (c == '"') {
         ++*i;
         return;
       }
-      if (c == '\\') {
-        if (++*i >= s.size()) break;
-        switch (s[*i]) {
-          case '\\': *out += '\\'; break;
-          case '"': *out += '"'; break;
-          case 'n': *out += '\n'; break;
-          case 'r': *out += '\r'; break;
-          default: Fail(std::string("unknown escape \\") + s[*i]);
-        }
-      } else {
-        *out += c;
+      if (++*i >= s.size()) break;  // a backslash: the escaped character follows
+      switch (s[*i]) {
+        case '\\': *out += '\\'; break;
+        case '"': *out += '"'; break;
+        case 'n': *out += '\n'; break;
+        case 'r': *out += '\r'; break;
+        default: Fail(std::string("unknown escape \\") + s[*i]);
       }
     }
     Fail("unterminated string");
@@ -326,8 +344,10 @@ class Parser {
   const std::string& file_;
   size_t pos_ = 0;
   int line_no_ = 0;
-  RegKey* last_key_ = nullptr;  // the key of the section before, and its path as written
-  std::string last_path_;
+  // The parts of the section before and the keys they lead to.
+  std::vector<std::pair<std::string, RegKey*>> trail_;
+  std::vector<std::string> parts_;
+  size_t part_count_ = 0;
   std::string key_name_, name_, string_;
   std::vector<uint8_t> bytes_;
 };
