@@ -169,44 +169,52 @@ class Parser {
     return true;
   }
 
+  static bool StartsWithRoot(const std::string& path) {
+    for (size_t i = 0; i + 1 < sizeof kRootName; ++i) {
+      char c = path[i];
+      if ((c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) != kRootName[i]) return false;
+    }
+    return true;
+  }
+
   // The full key name of a key line, which starts at `from`.
   std::string& KeyName(const std::string& line, size_t from) {
     if (line.back() != ']') Fail("missing ] after the key name");
     std::string& path = key_name_;
     path.assign(line, from, line.size() - 1 - from);
     size_t root_len = sizeof kRootName - 1;
-    if (path.size() < root_len || !EqualNoCase(path.substr(0, root_len), kRootName) ||
+    if (path.size() < root_len || !StartsWithRoot(path) ||
         (path.size() > root_len && path[root_len] != '\\'))
       Fail("key outside HKEY_LOCAL_MACHINE: " + path);
     return path;
   }
 
-  // The parts of a key name below HKEY_LOCAL_MACHINE into parts_, as
-  // SplitKeyPath splits them (their strings reused from line to line).
+  // The parts of a key name below HKEY_LOCAL_MACHINE, as SplitKeyPath
+  // splits them: (start, length) in parts_.
   void SplitParts(const std::string& path) {
-    part_count_ = 0;
+    parts_.clear();
     size_t start = sizeof kRootName - 1;
     for (size_t i = start; i <= path.size(); ++i) {
       if (i < path.size() && path[i] != '\\') continue;
-      if (i > start) {
-        if (part_count_ == parts_.size()) parts_.emplace_back();
-        parts_[part_count_++].assign(path, start, i - start);
-      }
+      if (i > start) parts_.emplace_back(start, i - start);
       start = i + 1;
     }
   }
 
   RegKey* Section(Hive* hive, const std::string& line) {
-    SplitParts(KeyName(line, 1));
+    const std::string& path = KeyName(line, 1);
+    SplitParts(path);
     // Sections come depth first: most share all but their last part with
     // the section before, whose keys are kept along its parts.
     size_t same = 0;
-    while (same < part_count_ && same < trail_.size() && trail_[same].first == parts_[same]) ++same;
+    while (same < parts_.size() && same < trail_.size() &&
+           trail_[same].first.compare(0, std::string::npos, path, parts_[same].first, parts_[same].second) == 0)
+      ++same;
     trail_.resize(same);
     RegKey* key = same ? trail_.back().second : &hive->root();
-    for (size_t i = same; i < part_count_; ++i) {
-      key = key->AddChild(parts_[i]);
-      trail_.emplace_back(parts_[i], key);
+    for (size_t i = same; i < parts_.size(); ++i) {
+      trail_.emplace_back(path.substr(parts_[i].first, parts_[i].second), nullptr);
+      key = trail_.back().second = key->AddChild(trail_.back().first);
     }
     return key;
   }
@@ -346,8 +354,7 @@ class Parser {
   int line_no_ = 0;
   // The parts of the section before and the keys they lead to.
   std::vector<std::pair<std::string, RegKey*>> trail_;
-  std::vector<std::string> parts_;
-  size_t part_count_ = 0;
+  std::vector<std::pair<size_t, size_t>> parts_;
   std::string key_name_, name_, string_;
   std::vector<uint8_t> bytes_;
 };
