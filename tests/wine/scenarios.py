@@ -94,6 +94,10 @@ DIFFERENCES = {
         'all paths', ['install_98'],
         'Wine\'s spooler names its own folder for the "Windows 4.0" environment '
         '(...\\spool\\drivers\\win40); Windows 98 keeps printer drivers in C:\\WINDOWS\\SYSTEM.'),
+    'stdout-line-ends': (
+        'progress traces', ['install_xp', 'install_98', 'uninstall_xp'],
+        'The Windows C runtime writes standard output in text mode, so each "\\n" of a trace reaches a file as '
+        'CR LF; the POSIX build writes LF. Compared with CR LF read as LF.'),
     'driver-version-key': (
         'driver record', ['install_xp', 'install_98', 'uninstall_xp'],
         'Wine files every NT driver under Drivers\\Version-3 and 9x drivers under Drivers\\Version-0, with '
@@ -104,6 +108,10 @@ DIFFERENCES = {
         'Windows and Wine copy the driver files into a version folder and record bare file names; the '
         'simulated spooler copies nothing and records the names as passed (full paths on NT). Compared by '
         'file name.'),
+    'driver-record-extras': (
+        'driver record', ['install_xp', 'install_98', 'uninstall_xp'],
+        'Wine writes "Previous Names" (an empty multi-string) into the driver\'s key, as Windows 2000 and XP do '
+        'for drivers added at level 6; the simulated spooler keeps the values of level 3 only.'),
     'printer-record-extras': (
         'printer record', ['install_xp', 'install_98', 'uninstall_xp'],
         'Wine\'s AddPrinterA writes more values into the printer\'s key (Name, Datatype, Description, '
@@ -236,8 +244,13 @@ def run_wine(sc, args, work, log):
                 env['DISPLAY'] = display.name
                 answerer = winelib.BoxAnswerer(display.name, 'setup', [BOX_KEYS[a] for a in step.answers], log)
                 answerer.start()
-            with open(stdout_path, 'wb') as out:
-                code, _, err = winelib.run(cmd, env, RUN_LIMIT, cwd=zentaq, stdout=out, prefix=prefix)
+            try:
+                with open(stdout_path, 'wb') as out:
+                    code, _, err = winelib.run(cmd, env, RUN_LIMIT, cwd=zentaq, stdout=out, prefix=prefix)
+            except winelib.RunTimeout as e:
+                with open(stderr_path, 'wb') as f:
+                    f.write(e.stderr)
+                raise
             with open(stderr_path, 'wb') as f:
                 f.write(err)
             winelib.wait_prefix(prefix, SETTLE_LIMIT)
@@ -491,7 +504,11 @@ def compare(sc, wine, sim, product, log):
     if is98:
         c.field('driver directory', wine.driver_dir, sim.driver_dir, 'driver-directory-98')
         c.field('system directory', wine.system_dir, sim.system_dir, path_difference)
-    c.field('progress traces', paths_to_symbols(wine.stdout, wine), paths_to_symbols(sim.stdout, sim))
+    wine_traces = paths_to_symbols(wine.stdout, wine)
+    if '\r\n' in wine_traces:
+        c.used.add('stdout-line-ends')
+        wine_traces = wine_traces.replace('\r\n', '\n')
+    c.field('progress traces', wine_traces, paths_to_symbols(sim.stdout, sim))
     if any(text is None for _, text, _ in wine.boxes):
         # Wine's trace did not name the texts: captions and answers only.
         c.field('message boxes (caption, answer)', [(b[0], b[2]) for b in wine.boxes], [(b[0], b[2]) for b in sim.boxes])
@@ -504,12 +521,12 @@ def compare(sc, wine, sim, product, log):
     spath, sdriver = driver_record(sim, sc.nt)
     c.field('driver record key', wpath, spath, 'driver-version-key')
 
-    def norm_driver(values):
+    def norm_driver(values, kept=None):
         if values is None:
             return None
         out = {}
         for name, value in values.items():
-            if name == 'Version':
+            if name == 'Version' or (kept is not None and name not in kept):
                 continue
             kind, data = value
             if name in ('Driver', 'Data File', 'Configuration File', 'Help File') and kind == REG_SZ:
@@ -519,8 +536,10 @@ def compare(sc, wine, sim, product, log):
             out[name] = (kind, data)
         return out
 
-    c.field('driver record', norm_driver(wdriver), norm_driver(sdriver),
+    c.field('driver record', norm_driver(wdriver, sdriver), norm_driver(sdriver),
             'driver-file-names' if wdriver != sdriver else None)
+    if wdriver is not None and sdriver is not None:
+        c.field('driver record (all values)', sorted(wdriver), sorted(sdriver), 'driver-record-extras')
     c.field('driver record Version', (wdriver or {}).get('Version'), (sdriver or {}).get('Version'),
             'driver-version-key')
 

@@ -31,7 +31,9 @@ class WineUnavailable(Exception):
 
 
 class RunTimeout(Exception):
-    pass
+    def __init__(self, message, stdout=b'', stderr=b''):
+        super().__init__(message)
+        self.stdout, self.stderr = stdout or b'', stderr or b''
 
 
 def _try_wine_version():
@@ -136,8 +138,8 @@ def run(cmd, env, timeout, cwd=None, stdout=None, prefix=None):
         os.killpg(proc.pid, signal.SIGKILL)
         if prefix:
             kill_prefix(prefix)
-        proc.communicate()
-        raise RunTimeout(f'{" ".join(cmd)} still running after {timeout} s')
+        out, err = proc.communicate()
+        raise RunTimeout(f'{" ".join(cmd)} still running after {timeout} s', out, err)
     return proc.returncode, out, err
 
 
