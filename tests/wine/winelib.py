@@ -11,6 +11,7 @@ import re
 import shutil
 import signal
 import subprocess
+import tempfile
 import threading
 import time
 
@@ -112,35 +113,57 @@ def wine_env(prefix, display=None, debug='-all'):
     return env
 
 
+def _wineserver(prefix, flag, timeout):
+    try:
+        subprocess.run([WINESERVER, flag], env=wine_env(prefix), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
+        return True
+    except subprocess.TimeoutExpired:
+        return False
+
+
 def kill_prefix(prefix):
     """Ends every Wine process of the prefix (through its wineserver)."""
-    subprocess.run([WINESERVER, '-k'], env=wine_env(prefix), capture_output=True, timeout=60)
+    _wineserver(prefix, '-k', 60)
 
 
 def wait_prefix(prefix, timeout):
     """Waits until the prefix's wineserver has ended, which is when Wine has
     written the registry files; ends it after `timeout` seconds."""
-    try:
-        subprocess.run([WINESERVER, '-w'], env=wine_env(prefix), capture_output=True, timeout=timeout)
-    except subprocess.TimeoutExpired:
+    if not _wineserver(prefix, '-w', timeout):
         kill_prefix(prefix)
-        subprocess.run([WINESERVER, '-w'], env=wine_env(prefix), capture_output=True, timeout=60)
+        _wineserver(prefix, '-w', 60)
 
 
 def run(cmd, env, timeout, cwd=None, stdout=None, prefix=None):
-    """Runs a command in its own process group; on timeout ends the group and
-    the prefix's Wine processes and raises RunTimeout."""
-    proc = subprocess.Popen(cmd, env=env, cwd=cwd, stdout=stdout or subprocess.PIPE, stderr=subprocess.PIPE,
-                            start_new_session=True)
-    try:
-        out, err = proc.communicate(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)
-        if prefix:
-            kill_prefix(prefix)
-        out, err = proc.communicate()
-        raise RunTimeout(f'{" ".join(cmd)} still running after {timeout} s', out, err)
-    return proc.returncode, out, err
+    """Runs a command in its own process group, its output in files rather
+    than pipes (Wine's helper processes inherit them and may outlive the
+    command). On timeout ends the group and the prefix's Wine processes and
+    raises RunTimeout. Returns (exit code, standard output, standard error);
+    the output is b'' when `stdout` (an open file) took it."""
+    with tempfile.TemporaryFile() as out_file, tempfile.TemporaryFile() as err_file:
+        proc = subprocess.Popen(cmd, env=env, cwd=cwd, stdout=stdout or out_file, stderr=err_file,
+                                stdin=subprocess.DEVNULL, start_new_session=True)
+
+        def output():
+            out_file.seek(0)
+            err_file.seek(0)
+            return out_file.read(), err_file.read()
+
+        try:
+            code = proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            try:
+                os.killpg(proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            if prefix:
+                kill_prefix(prefix)
+            proc.wait()
+            out, err = output()
+            raise RunTimeout(f'{" ".join(cmd)} still running after {timeout} s', out, err)
+        out, err = output()
+        return code, out, err
 
 
 # --- prefixes -------------------------------------------------------------------
