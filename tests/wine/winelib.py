@@ -503,6 +503,10 @@ def read_wine_registry(prefix):
 
 def read_sim_registry(machine):
     path = os.path.join(machine, 'system.reg')
+    # Changes may wait in system.reg.log while a program runs; when none runs,
+    # system.reg alone is the whole hive. A log here means a run still going.
+    if os.path.exists(path + '.log'):
+        raise RuntimeError(f'{path}.log present: the simulated machine is still in use')
     if not os.path.exists(path):
         return Registry()
     with open(path, encoding='latin-1') as f:
