@@ -67,7 +67,7 @@ void ChangeHive(const std::function<bool(Hive&)>& change);
 // Done at the exit of every process that saw pending changes.
 void CompactHive();
 
-// --- the change log's text (hive_text.cpp), for hive_store.cpp -----------------
+// --- the change log's text (hive_record.cpp, hive_text.cpp) -------------------
 
 // While alive, writes down the changes made through RegKey's functions to
 // the keys of `hive`, in the log's form (one record, without its end line).
@@ -97,6 +97,9 @@ class ChangeRecording {
 // Applies records of the change log to `hive`. `first_line` is the line
 // number of the text's first line in `file`, for the error message.
 void ApplyChanges(Hive* hive, const std::string& text, const std::string& file, int first_line);
+// One value's lines as system.reg holds them, and a value name as they quote it.
+void AppendValueLine(std::string* out, const RegValue& value);
+void AppendQuotedName(std::string* out, const std::string& name);
 // "HKEY_LOCAL_MACHINE" or "HKEY_LOCAL_MACHINE\<path>", as key lines name a key.
 std::string FullKeyName(const RegKey& key);
 // system.reg's text of `hive`, into `out` (whose buffer is reused).

@@ -1,6 +1,6 @@
 // The hive's text: system.reg in REGEDIT4, and the records of its change log
-// (hive_store.cpp) in regedit's merge syntax, written down as a change is
-// made and applied again by every reader.
+// (hive_store.cpp) in regedit's merge syntax, applied again by every reader
+// (hive_record.cpp writes them down).
 #include <cstdio>
 #include <cstring>
 
@@ -17,9 +17,10 @@ const char kRootName[] = "HKEY_LOCAL_MACHINE";
 
 bool IsPrintable(uint8_t b) { return b >= 0x20 && b != 0x7f; }
 
+bool NeedsEscape(char c) { return c == '\\' || c == '"' || c == '\n' || c == '\r'; }
+
 // A quoted name or string: backslash and quote escaped; the line breaks that
 // a value name may hold are written \r and \n so that the line stays whole.
-bool NeedsEscape(char c) { return c == '\\' || c == '"' || c == '\n' || c == '\r'; }
 
 void AppendQuoted(std::string* out, const char* text, size_t size) {
   *out += '"';
@@ -359,51 +360,16 @@ class Parser {
   std::vector<uint8_t> bytes_;
 };
 
-// --- the change being recorded -------------------------------------------------
-
-ChangeRecording* active_recording = nullptr;
-
 }  // namespace
 
-ChangeRecording::ChangeRecording(const Hive& hive) : root_(&hive.root()), outer_(active_recording) {
-  active_recording = this;
-}
+void AppendValueLine(std::string* out, const RegValue& value) { AppendValue(out, value); }
 
-ChangeRecording::~ChangeRecording() { active_recording = outer_; }
-
-ChangeRecording* ChangeRecording::For(const RegKey& key) {
-  if (!active_recording) return nullptr;
-  const RegKey* root = &key;
-  while (root->parent) root = root->parent;
-  return root == active_recording->root_ ? active_recording : nullptr;
-}
-
-void ChangeRecording::Select(const RegKey& key) {
-  if (selected_ == &key) return;
-  text_ += "\n[" + FullKeyName(key) + "]\n";
-  selected_ = &key;
-}
-
-void ChangeRecording::KeyAdded(const RegKey& key) { Select(key); }
-
-void ChangeRecording::KeyRemoved(const std::string& full_path) {
-  text_ += "\n[-" + full_path + "]\n";
-  selected_ = nullptr;  // it may have been in the tree that went
-}
-
-void ChangeRecording::ValueSet(const RegKey& key, const RegValue& value) {
-  Select(key);
-  AppendValue(&text_, value);
-}
-
-void ChangeRecording::ValueRemoved(const RegKey& key, const std::string& name) {
-  Select(key);
+void AppendQuotedName(std::string* out, const std::string& name) {
   if (name.empty()) {
-    text_ += '@';
+    *out += '@';
   } else {
-    AppendQuoted(&text_, name.data(), name.size());
+    AppendQuoted(out, name.data(), name.size());
   }
-  text_ += "=-\n";
 }
 
 Hive Hive::Parse(const std::string& text, const std::string& file) { return Parser(text, file).Run(); }
