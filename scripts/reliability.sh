@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSETUP_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSETUP_SANITIZE=ON -DSETUP_MINGW_CC=OFF >/dev/null
 cmake --build build-asan -j2 --target setup test_reliability >/dev/null
 
 out=$(mktemp)
