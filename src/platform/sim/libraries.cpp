@@ -3,7 +3,6 @@
 // process on the machine sees them. A held library can't be deleted, renamed
 // or opened for writing. Reboot() rebuilds the set from the registered
 // monitors, as the spooler loads them when the system starts.
-#include <sstream>
 
 #include "hive.h"
 #include "machine_internal.h"
@@ -12,49 +11,10 @@ namespace winsim {
 
 namespace {
 
-const char kSection[] = "[loaded]";
+const char kSection[] = "loaded";
 
-std::string StatePath() { return Machine::Get().HostPathOf("state.ini"); }
-
-std::vector<std::string> ReadLoaded(const std::string& text) {
-  std::vector<std::string> loaded;
-  std::istringstream in(text);
-  std::string line;
-  bool inside = false;
-  while (std::getline(in, line)) {
-    std::string trimmed = TrimBlanks(line);
-    if (!trimmed.empty() && trimmed[0] == '[') {
-      inside = SameTextNoCase(trimmed, kSection);
-      continue;
-    }
-    if (inside && !trimmed.empty() && trimmed[0] != ';') loaded.push_back(trimmed);
-  }
-  return loaded;
-}
-
-// Replaces the [loaded] section and keeps any other section of the file.
-void WriteLoaded(const std::vector<std::string>& loaded) {
-  std::string text;
-  ReadWholeFile(StatePath(), &text);
-  std::istringstream in(text);
-  std::string line;
-  std::string others;
-  bool inside = false;
-  while (std::getline(in, line)) {
-    std::string trimmed = TrimBlanks(line);
-    if (!trimmed.empty() && trimmed[0] == '[') inside = SameTextNoCase(trimmed, kSection);
-    if (!inside) others += line + "\n";
-  }
-  std::string section = std::string(kSection) + "\n";
-  for (const std::string& path : loaded) section += path + "\n";
-  WriteFileAtomic(StatePath(), section + (others.empty() ? "" : "\n") + others);
-}
-
-std::vector<std::string> Loaded() {
-  std::string text;
-  if (!ReadWholeFile(StatePath(), &text)) return {};
-  return ReadLoaded(text);
-}
+std::vector<std::string> Loaded() { return ReadStateSection(kSection); }
+void WriteLoaded(const std::vector<std::string>& loaded) { WriteStateSection(kSection, loaded); }
 
 std::string TextOf(const RegValue& value) {
   std::string text(value.data.begin(), value.data.end());

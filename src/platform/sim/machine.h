@@ -149,6 +149,14 @@ void SetProcessCommandLine(int argc, char** argv);
 // Splits a command line with the Windows (MSVCRT) rules.
 std::vector<std::string> SplitCommandLine(const std::string& command_line);
 
+// --- state.ini: the machine's running state ------------------------------------
+
+// The lines of one section of state.ini (blank and ';' lines left out).
+std::vector<std::string> ReadStateSection(const std::string& section);
+// Replaces one section (removed when `lines` is empty), keeping the others.
+// Call under the machine lock.
+void WriteStateSection(const std::string& section, const std::vector<std::string>& lines);
+
 // --- loaded monitor libraries (state.ini [loaded]) -------------------------
 
 bool IsLibraryHeld(const std::string& windows_path);

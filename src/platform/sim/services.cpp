@@ -8,7 +8,6 @@
 // library; starting it loads the libraries of the monitors registered then.
 // The 9x family has no service control manager: advapi32 exports the names,
 // and every call fails with ERROR_CALL_NOT_IMPLEMENTED.
-#include <sstream>
 
 #include "spooler.h"
 
@@ -17,9 +16,7 @@ namespace winsim {
 namespace {
 
 const char kService[] = "Spooler";
-const char kSection[] = "[spooler]";
-
-std::string StatePath() { return Machine::Get().HostPathOf("state.ini"); }
+const char kSection[] = "spooler";
 
 std::string Trim(const std::string& text) {
   size_t first = text.find_first_not_of(" \t\r");
@@ -27,47 +24,15 @@ std::string Trim(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-// Rewrites state.ini with `lines` as the [spooler] section (none when
-// empty), keeping every other section as it is.
-void WriteSection(const std::vector<std::string>& lines) {
-  std::string text;
-  ReadWholeFile(StatePath(), &text);
-  std::istringstream in(text);
-  std::string line;
-  std::string others;
-  bool inside = false;
-  while (std::getline(in, line)) {
-    std::string trimmed = Trim(line);
-    if (!trimmed.empty() && trimmed[0] == '[') inside = EqualNoCase(trimmed, kSection);
-    if (!inside) others += line + "\n";
-  }
-  std::string section;
-  if (!lines.empty()) {
-    section = std::string(kSection) + "\n";
-    for (const std::string& l : lines) section += l + "\n";
-    if (!others.empty()) section += "\n";
-  }
-  WriteFileAtomic(StatePath(), section + others);
-}
+void WriteSection(const std::vector<std::string>& lines) { WriteStateSection(kSection, lines); }
 
 // state.ini [spooler] running = yes/no; -1 when no program changed it.
 int StoredState() {
-  std::string text;
-  if (!ReadWholeFile(StatePath(), &text)) return -1;
-  std::istringstream in(text);
-  std::string line;
-  bool inside = false;
   int state = -1;
-  while (std::getline(in, line)) {
-    std::string trimmed = Trim(line);
-    if (!trimmed.empty() && trimmed[0] == '[') {
-      inside = EqualNoCase(trimmed, kSection);
-      continue;
-    }
-    size_t equals = trimmed.find('=');
-    if (!inside || equals == std::string::npos || !EqualNoCase(Trim(trimmed.substr(0, equals)), "running"))
-      continue;
-    std::string value = Trim(trimmed.substr(equals + 1));
+  for (const std::string& line : ReadStateSection(kSection)) {
+    size_t equals = line.find('=');
+    if (equals == std::string::npos || !EqualNoCase(Trim(line.substr(0, equals)), "running")) continue;
+    std::string value = Trim(line.substr(equals + 1));
     if (EqualNoCase(value, "yes")) state = 1;
     if (EqualNoCase(value, "no")) state = 0;
   }
