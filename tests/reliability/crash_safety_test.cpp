@@ -169,15 +169,17 @@ TEST_P(CrashSafety, KilledRunsLeaveTheMachineBeforeOrAfterEachChange) {
   std::string snapshots = rel::NewTempDir("snapshots");
   rel::WriteFile(snapshots + "/000000.reg", rel::ReadFile(prepared + "/system.reg"));
   std::string reference = rel::CopyTree(prepared, "reference");
-  HiveWatch watch(reference);
-  long long started = NowUs();
-  rel::Outcome full = rel::Finish(
-      rel::Start(reference, scenario.args,
-                 {"LD_PRELOAD=" HIVE_SNAPSHOTS_LIBRARY, "WINSIM_HIVE_SNAPSHOTS=" + snapshots,
-                  "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"}),
-      60000, [&] { watch.Poll(); });
-  long long duration = NowUs() - started;
+  rel::Outcome full = rel::RunSetup(reference, scenario.args,
+                                    {"LD_PRELOAD=" HIVE_SNAPSHOTS_LIBRARY, "WINSIM_HIVE_SNAPSHOTS=" + snapshots,
+                                     "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"});
   ASSERT_FALSE(full.timed_out || full.signal) << full.err;
+  // When a plain run changes the hive, for the moments of the kills.
+  std::string timing = rel::CopyTree(prepared, "timing");
+  HiveWatch watch(timing);
+  long long started = NowUs();
+  rel::Finish(rel::Start(timing, scenario.args), 60000, [&] { watch.Poll(); });
+  long long duration = NowUs() - started;
+  rel::RemoveTree(timing);
   Recording recording = ReadSnapshots(snapshots);
   const std::vector<std::string>& states = recording.states;
   ASSERT_GT(states.size(), 3u) << "the hive snapshots were not taken";
@@ -227,22 +229,31 @@ TEST_P(CrashSafety, KilledRunsLeaveTheMachineBeforeOrAfterEachChange) {
     EXPECT_FALSE(rel::FileExists(root + "/system.reg.log")) << "the change log was not folded at the end";
   };
 
-  // Kills at random moments.
+  // Kills at random moments, until `kills` of them came while the run was
+  // still on; a kill that came too late narrows the window for the next.
   int killed = 0;
+  int attempts = 0;
   const int kills = Kills();
-  for (int i = 0; i < kills && !HasFailure(); ++i) {
+  while (killed < kills && attempts < 4 * kills && !HasFailure()) {
     std::string root = rel::CopyTree(prepared, "kill");
-    long long at = i % 5 == 0 ? anywhere(random) : changing(random);
+    long long at = attempts++ % 5 == 0 ? anywhere(random) : changing(random);
     rel::Child child = rel::Start(root, scenario.args);
     usleep(static_cast<useconds_t>(at));
     kill(child.pid, SIGKILL);
     rel::Outcome outcome = rel::Finish(child);
-    if (outcome.signal == SIGKILL) ++killed;
+    if (outcome.signal == SIGKILL) {
+      ++killed;
+    } else {
+      long long upper = std::max(changing.a() + 1, changing.b() * 9 / 10);
+      changing = std::uniform_int_distribution<long long>(changing.a(), upper);
+      anywhere = std::uniform_int_distribution<long long>(0, std::max(1LL, anywhere.b() * 9 / 10));
+    }
     EXPECT_FALSE(rel::HasSanitizerReport(outcome.err)) << outcome.err;
-    check(root, "kill " + std::to_string(i) + " at " + std::to_string(at) + " us, seed " + std::to_string(seed));
-    if (i % 25 == 0) run_again(root);
+    check(root, "kill at " + std::to_string(at) + " us, seed " + std::to_string(seed));
+    if (attempts % 25 == 1) run_again(root);
     rel::RemoveTree(root);
   }
+  EXPECT_EQ(killed, kills) << "too few kills came while the run was on";
 
   // Kills at each change: right before and right after system.reg is
   // replaced, or in the middle of a record of the change log.
@@ -269,9 +280,9 @@ TEST_P(CrashSafety, KilledRunsLeaveTheMachineBeforeOrAfterEachChange) {
 
   if (getenv("RELIABILITY_VERBOSE"))
     printf("run %lld us, changes from %lld to %lld us\n", duration, first, last);
-  printf("figure: crash safety %s: %d kills at random moments (%d mid-run) and %d at the changes, %zu of %zu hive "
+  printf("figure: crash safety %s: %d kills at random moments during the run, %d at the changes; %zu of %zu hive "
          "states met\n",
-         scenario.name, kills, killed, at_changes, hit.size(), states.size());
+         scenario.name, killed, at_changes, hit.size(), states.size());
   rel::RemoveTree(snapshots);
   rel::RemoveTree(reference);
   rel::RemoveTree(prepared);
