@@ -24,5 +24,8 @@ fuzz=$(bash scripts/fuzz.sh)
 echo "| Check | Figure |"
 echo "|---|---|"
 sed -n 's/^figure: \([^:]*\): \(.*\)$/| \1 | \2 |/p' "$out"
+awk '/^figure: fault matrix/ { runs += $(NF-1) } END { print "| fault matrix, all scenarios | " runs " runs |" }' "$out"
+awk '/^figure: crash safety/ { random += $5; changes += $13 }
+     END { print "| crash safety, all scenarios | " random + changes " kill points survived (" random " random, " changes " at the changes) |" }' "$out"
 echo "$fuzz" | sed -n 's/^fuzz \([^:]*\): \(.*\)$/| fuzz \1 | \2 |/p'
 echo "| sanitizer findings | 0 (ASan + UBSan over every run above) |"
