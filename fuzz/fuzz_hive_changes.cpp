@@ -20,12 +20,13 @@ class Input {
   Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   bool Empty() const { return at_ >= size_; }
   uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  // A key name: 1 to 8 bytes, any but the separator and zero.
+  // A key name: 1 to 8 bytes, any but the separator, zero and the line
+  // feed (which the text form of a key line can't hold).
   std::string KeyName() {
     std::string name;
     for (size_t n = Byte() % 8 + 1; n > 0; --n) {
       char c = static_cast<char>(Byte());
-      name += c == '\\' || c == '\0' ? 'k' : c;
+      name += c == '\\' || c == '\0' || c == '\n' ? 'k' : c;
     }
     return name;
   }
