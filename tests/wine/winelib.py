@@ -16,7 +16,21 @@ import threading
 import time
 
 WINE = os.environ.get('WINE', 'wine')
-WINESERVER = os.environ.get('WINESERVER', 'wineserver')
+
+
+def _beside_wine(name):
+    """A program of the same Wine build as WINE: beside it when WINE names a
+    path (a Wine built by hand, say /opt/wine/bin/wine), else by name from
+    PATH. A wineserver of another build would not serve this Wine's
+    processes, and waiting on it would not wait for the prefix."""
+    if os.sep in WINE:
+        path = os.path.join(os.path.dirname(WINE), name)
+        if os.path.exists(path):
+            return path
+    return name
+
+
+WINESERVER = os.environ.get('WINESERVER') or _beside_wine('wineserver')
 
 # Where Debian's qemu-user-static puts the i386 emulator.
 QEMU_I386 = '/usr/bin/qemu-i386-static'
@@ -172,10 +186,16 @@ def make_prefix(prefix, timeout):
     """A new prefix, as Wine's first start makes it."""
     if os.path.exists(prefix):
         shutil.rmtree(prefix)
-    run(['wineboot', '-i'], wine_env(prefix), timeout, prefix=prefix)
+    # Wine makes the prefix's own folder but not its parents ("wine: chdir to
+    # ...: No such file or directory").
+    os.makedirs(os.path.dirname(os.path.abspath(prefix)), exist_ok=True)
+    # Through WINE, so that the prefix is made by the Wine under test and not
+    # by whichever wineboot PATH finds first.
+    code, _, err = run([WINE, 'wineboot', '-i'], wine_env(prefix), timeout, prefix=prefix)
     wait_prefix(prefix, timeout)
     if not os.path.exists(os.path.join(prefix, 'drive_c', 'windows', 'system32', 'kernel32.dll')):
-        raise RuntimeError(f'wineboot left no system32 in {prefix}')
+        raise RuntimeError(f'wineboot (exit code {code}) left no system32 in {prefix}: '
+                           + err.decode(errors='replace')[-2000:])
 
 
 def _reg_escape(text):
