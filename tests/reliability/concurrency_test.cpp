@@ -146,12 +146,6 @@ TEST(ConcurrentWriters, EveryRegistryChangeOfEachProcessIsKept) {
   rel::RemoveTree(root);
 }
 
-INSTANTIATE_TEST_SUITE_P(Pairs, Concurrency, testing::ValuesIn(kPairs),
-                         [](const testing::TestParamInfo<Pair>& info) {
-                           std::string name = info.param.name;
-                           for (char& c : name)
-                             if (c == '-') c = '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Pairs, Concurrency, testing::ValuesIn(kPairs), rel::ScenarioName());
 
 }  // namespace

@@ -290,12 +290,6 @@ TEST_P(CrashSafety, KilledRunsLeaveTheMachineBeforeOrAfterEachChange) {
   rel::RemoveTree(prepared);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, CrashSafety, testing::ValuesIn(kScenarios),
-                         [](const testing::TestParamInfo<Scenario>& info) {
-                           std::string name = info.param.name;
-                           for (char& c : name)
-                             if (c == '-') c = '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Scenarios, CrashSafety, testing::ValuesIn(kScenarios), rel::ScenarioName());
 
 }  // namespace

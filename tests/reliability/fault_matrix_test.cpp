@@ -234,12 +234,6 @@ TEST_P(FaultMatrix, EveryCalledFunctionFailingOnceAndAlways) {
   printf("figure: fault matrix %s: %zu functions, %d runs\n", scenario.name, called.size(), runs);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, FaultMatrix, testing::ValuesIn(kScenarios),
-                         [](const testing::TestParamInfo<Scenario>& info) {
-                           std::string name = info.param.name;
-                           for (char& c : name)
-                             if (c == '-') c = '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Scenarios, FaultMatrix, testing::ValuesIn(kScenarios), rel::ScenarioName());
 
 }  // namespace

@@ -79,4 +79,16 @@ std::string SortedHive(const std::string& root);
 // The texts of the message boxes in a journal, in order.
 std::vector<std::string> BoxTexts(const std::string& journal);
 
+// The test name of a scenario parameter: its `name` with '-' as '_', since
+// test names hold only letters, digits and underscores.
+struct ScenarioName {
+  template <class Info>
+  std::string operator()(const Info& info) const {
+    std::string name = info.param.name;
+    for (char& c : name)
+      if (c == '-') c = '_';
+    return name;
+  }
+};
+
 }  // namespace rel
