@@ -460,52 +460,41 @@ def _text_bytes(s, wine):
     return s.encode('cp1252', errors='replace') if wine else s.encode('latin-1', errors='replace')
 
 
-def parse_wine_reg(text):
-    """A Wine registry file (system.reg: keys relative to HKLM)."""
+def _parse_reg(text, header, key_path, wine):
+    """The keys and values of a registry file: `header` tells the lines to
+    pass over besides comments, `key_path` makes a key line's text into the
+    path kept, `wine` chooses Wine's escapes over regedit's."""
     reg = Registry()
     current = None
     for line in _logical_lines(text):
-        if not line or line.startswith(';') or line.startswith('#') or line.startswith('WINE REGISTRY'):
+        if not line or line.startswith(';') or header(line):
             continue
         if line.startswith('['):
-            end = line.rindex(']')
-            current = reg.add_key(line[1:end].replace('\\\\', '\\'))
+            current = reg.add_key(key_path(line[1:line.rindex(']')]))
             continue
         if current is None:
             continue
         if line.startswith('@='):
             name, rest = '', line[2:]
         else:
-            name, after = _unescape(line, 0, True)
+            name, after = _unescape(line, 0, wine)
             rest = line[after + 1:]
-        kind, data = _parse_value(rest, True)
+        kind, data = _parse_value(rest, wine)
         current[name.lower()] = (name, kind, data)
     return reg
+
+
+def parse_wine_reg(text):
+    """A Wine registry file (system.reg: keys relative to HKLM)."""
+    return _parse_reg(text, lambda line: line.startswith('#') or line.startswith('WINE REGISTRY'),
+                      lambda path: path.replace('\\\\', '\\'), True)
 
 
 def parse_regedit4(text):
     """A REGEDIT4 file as the simulated machine keeps its hive (system.reg).
     Key paths may carry the HKEY_LOCAL_MACHINE root or be relative to it."""
-    reg = Registry()
-    current = None
-    for line in _logical_lines(text):
-        if not line or line.startswith(';') or line == 'REGEDIT4':
-            continue
-        if line.startswith('['):
-            path = line[1:line.rindex(']')]
-            path = re.sub(r'^HKEY_LOCAL_MACHINE\\?', '', path, flags=re.I)
-            current = reg.add_key(path)
-            continue
-        if current is None:
-            continue
-        if line.startswith('@='):
-            name, rest = '', line[2:]
-        else:
-            name, after = _unescape(line, 0, False)
-            rest = line[after + 1:]
-        kind, data = _parse_value(rest, False)
-        current[name.lower()] = (name, kind, data)
-    return reg
+    return _parse_reg(text, lambda line: line == 'REGEDIT4',
+                      lambda path: re.sub(r'^HKEY_LOCAL_MACHINE\\?', '', path, flags=re.I), False)
 
 
 def read_wine_registry(prefix):
