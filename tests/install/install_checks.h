@@ -68,17 +68,7 @@ inline std::vector<std::string> LogTexts(const TestMachine& m) {
 inline std::vector<std::string> Summary(const TestMachine& m) {
   std::vector<std::string> events;
   for (const std::string& line : m.JournalLines()) {
-    std::vector<std::string> f(1);
-    for (size_t i = 0; i < line.size(); ++i) {
-      if (line[i] == '\t') {
-        f.emplace_back();
-      } else if (line[i] == '\\' && i + 1 < line.size()) {
-        char c = line[++i];
-        f.back() += c == 't' ? '\t' : c == 'n' ? '\n' : c;
-      } else {
-        f.back() += line[i];
-      }
-    }
+    std::vector<std::string> f = winsim::JournalFields(line);
     std::string event = f[0];
     if (f[0] == "MessageBox" && f.size() > 3) {
       event = "Box " + f[3];

@@ -275,17 +275,7 @@ std::vector<std::string> BoxTexts(const std::string& journal) {
   std::istringstream in(journal);
   std::string line;
   while (std::getline(in, line)) {
-    std::vector<std::string> fields(1);
-    for (size_t i = 0; i < line.size(); ++i) {
-      if (line[i] == '\t') {
-        fields.emplace_back();
-      } else if (line[i] == '\\' && i + 1 < line.size()) {
-        char c = line[++i];
-        fields.back() += c == 't' ? '\t' : c == 'n' ? '\n' : c;
-      } else {
-        fields.back() += line[i];
-      }
-    }
+    std::vector<std::string> fields = winsim::JournalFields(line);
     if (fields[0] == "MessageBox" && fields.size() == 5) texts.push_back(fields[3]);
   }
   return texts;

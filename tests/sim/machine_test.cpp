@@ -222,6 +222,9 @@ TEST(Journal, FieldsAreEscapedAndLinesStayWholeAcrossProcesses) {
   winsim::Journal({"Event", "a\tb", "c\nd", "e\\f", ""});
   ASSERT_EQ(machine.JournalLines("Event").size(), 1u);
   EXPECT_EQ(machine.JournalLines("Event")[0], "Event\ta\\tb\tc\\nd\te\\\\f\t");
+  // Read back, each field is what was written.
+  EXPECT_EQ(winsim::JournalFields(machine.JournalLines("Event")[0]),
+            (std::vector<std::string>{"Event", "a\tb", "c\nd", "e\\f", ""}));
 
   const std::string filler(3000, 'x');
   pid_t children[2];

@@ -24,6 +24,21 @@ std::string JournalEscape(const std::string& field) {
   return escaped;
 }
 
+std::vector<std::string> JournalFields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\t') {
+      fields.emplace_back();
+    } else if (line[i] == '\\' && i + 1 < line.size()) {
+      char c = line[++i];
+      fields.back() += c == 't' ? '\t' : c == 'n' ? '\n' : c;
+    } else {
+      fields.back() += line[i];
+    }
+  }
+  return fields;
+}
+
 void Journal(const std::vector<std::string>& fields) {
   std::string line;
   for (size_t i = 0; i < fields.size(); ++i) {

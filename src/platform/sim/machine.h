@@ -107,6 +107,8 @@ std::vector<std::string> CalledApis();
 // Appends one TAB-separated journal line; fields are escaped (\t \n \\).
 void Journal(const std::vector<std::string>& fields);
 std::string JournalEscape(const std::string& field);
+// The fields of one journal line (without its line end), unescaped.
+std::vector<std::string> JournalFields(const std::string& line);
 
 // --- paths -------------------------------------------------------------------
 
