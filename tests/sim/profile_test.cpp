@@ -200,8 +200,10 @@ TEST(Profile, IniFileMappingSendsTheFileIntoTheRegistryOnNt) {
   EXPECT_FALSE(WritePrivateProfileStringA("Other", "Key", "v", kIni));
   EXPECT_NE(GetLastError(), 0xdeadbeefu);
   EXPECT_EQ(Get("Other", "Key", "d"), "d");
-  // USR: is a hive the machine does not have.
+  // USR: is a hive the machine does not have. A changed mapping reaches the
+  // process through the flush.
   MapIni("Other", "USR:Software\\Zentaq");
+  EXPECT_FALSE(WritePrivateProfileStringA(nullptr, nullptr, nullptr, kIni));
   EXPECT_FALSE(WritePrivateProfileStringA("Other", "Key", "v", kIni));
   EXPECT_EQ(machine.Read(kIni), "[Parameters]\r\nQuiet=5\r\n");
 
@@ -212,6 +214,8 @@ TEST(Profile, IniFileMappingSendsTheFileIntoTheRegistryOnNt) {
             ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteKeyA(map, "zentaq.ini"), ERROR_SUCCESS);
   RegCloseKey(map);
+  EXPECT_EQ(Get("Parameters", "Quiet", "0"), "0") << "the process keeps the mapping it read";
+  EXPECT_FALSE(WritePrivateProfileStringW(nullptr, nullptr, nullptr, kIniW));
   EXPECT_EQ(Get("Parameters", "Quiet", "0"), "5");
 }
 

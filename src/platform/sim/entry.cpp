@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   try {
     winsim::Machine::Get();
     winsim::SetProcessCommandLine(argc, argv);
+    winsim::LoadIniFileMappings();
     // The application object lives in the program's library; naming it here
     // also links it in.
     if (AfxGetApp() != &theApp) return outcome::kFailure;

@@ -148,6 +148,9 @@ T* HandleAs(HANDLE handle) {
 // POSIX argv: the machine's module path as program name, then the arguments
 // quoted with the Windows rules (so that a Windows argv parser gives them back).
 void SetProcessCommandLine(int argc, char** argv);
+// What kernel32 does when an NT process starts: it reads the IniFileMapping
+// key into the cache that the profile routines use until a flush.
+void LoadIniFileMappings();
 // Splits a command line with the Windows (MSVCRT) rules.
 std::vector<std::string> SplitCommandLine(const std::string& command_line);
 

@@ -1,6 +1,8 @@
 // kernel32's profile (INI file) routines on the machine's drives, with the
 // IniFileMapping redirection of the NT family.
+#include <cctype>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -138,18 +140,79 @@ std::string FileName(const std::string& path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-// IniFileMapping (NT): when HKLM\...\IniFileMapping\<file name> exists, the
-// profile calls on that file go to the registry. `mapped` tells whether the
-// file is mapped; `*key` is the HKLM path that holds `section`'s keys, empty
-// when the mapping gives the section no place we have.
+// NT's kernel32 keeps the IniFileMapping key's mappings in a cache that it
+// fills when the process starts: a mapping added or removed later reaches a
+// running process only through the flush form of the profile routines
+// (section, key and value NULL), which drops the cached mapping of that file.
+struct MappingCache {
+  std::string root;  // the machine the cache belongs to
+  bool loaded = false;
+  std::map<std::string, std::vector<winsim::RegValue>> files;  // lower-case file name -> the mapping's values
+};
+
+MappingCache& TheMappingCache() {
+  static MappingCache cache;
+  if (cache.root != Machine::Get().root()) {
+    cache = MappingCache();
+    cache.root = Machine::Get().root();
+  }
+  return cache;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The mapping of one file as the registry holds it now (into the cache).
+void ReadMapping(MappingCache& cache, const std::string& name) {
+  const winsim::RegKey* map = winsim::ReadHive().Find(std::string(kMappingKey) + "\\" + name);
+  if (map)
+    cache.files[Lower(name)] = map->values;
+  else
+    cache.files.erase(Lower(name));
+}
+
+void LoadMappings(MappingCache& cache) {
+  if (cache.loaded) return;
+  cache.loaded = true;
+  cache.files.clear();
+  const winsim::RegKey* mappings = winsim::ReadHive().Find(kMappingKey);
+  if (!mappings) return;
+  for (const auto& file : mappings->subkeys) cache.files[Lower(file->name)] = file->values;
+}
+
+// The flush form: a file's mapping is read again on its next use; without a
+// file every mapping is.
+void FlushMapping(LPCSTR file) {
+  if (!Machine::Get().os().nt_family) return;
+  MappingCache& cache = TheMappingCache();
+  if (!file) {
+    cache.loaded = false;
+    return;
+  }
+  LoadMappings(cache);
+  ReadMapping(cache, FileName(FullPath(file)));
+}
+
+// IniFileMapping (NT): when the cache holds a mapping of the file, the
+// profile calls on that file go to the registry. The result tells whether
+// the file is mapped; `*key` is the HKLM path that holds `section`'s keys,
+// empty when the mapping gives the section no place we have.
 bool Mapping(const std::string& path, const char* section, std::string* key) {
   key->clear();
   if (!Machine::Get().os().nt_family) return false;
-  const winsim::Hive& hive = winsim::ReadHive();
-  const winsim::RegKey* map = hive.Find(std::string(kMappingKey) + "\\" + FileName(path));
-  if (!map) return false;
-  const winsim::RegValue* target = map->Value(section ? section : "");
-  if (!target && section) target = map->Value("");
+  MappingCache& cache = TheMappingCache();
+  LoadMappings(cache);
+  auto found = cache.files.find(Lower(FileName(path)));
+  if (found == cache.files.end()) return false;
+  const winsim::RegValue* target = nullptr;
+  const winsim::RegValue* unnamed = nullptr;
+  for (const auto& value : found->second) {
+    if (section && winsim::EqualNoCase(value.name, section)) target = &value;
+    if (value.name.empty()) unnamed = &value;
+  }
+  if (!target) target = unnamed;
   if (!target || (target->type != REG_SZ && target->type != REG_EXPAND_SZ)) return true;
   std::string text(target->data.begin(), target->data.end());
   text = text.substr(0, text.find('\0'));
@@ -208,7 +271,10 @@ BOOL WriteMapped(const std::string& key_path, const std::string& key, LPCSTR val
 
 BOOL WriteProfile(LPCSTR section_arg, LPCSTR key_arg, LPCSTR value, LPCSTR file) {
   // All three NULL flushes the system's cached copy; documented to return FALSE.
-  if (!section_arg && !key_arg && !value) return FALSE;
+  if (!section_arg && !key_arg && !value) {
+    FlushMapping(file);
+    return FALSE;
+  }
   if (!section_arg || !file) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -371,7 +437,6 @@ BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPC
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return FALSE;
   }
-  if (!section && !key && !value) return FALSE;  // the flush form, as above
   std::string s = section ? Narrow(section) : "";
   std::string k = key ? Narrow(key) : "";
   std::string v = value ? Narrow(value) : "";
@@ -379,3 +444,11 @@ BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPC
   return WriteProfile(section ? s.c_str() : nullptr, key ? k.c_str() : nullptr, value ? v.c_str() : nullptr,
                       file ? f.c_str() : nullptr);
 }
+
+namespace winsim {
+
+void LoadIniFileMappings() {
+  if (Machine::Get().os().nt_family) LoadMappings(TheMappingCache());
+}
+
+}  // namespace winsim
