@@ -21,8 +21,6 @@ inline constexpr char kDriversNtKey[] =
     "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Version-2";
 inline constexpr char kIniFileMappingKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping";
 
-inline constexpr char kInstallRoot[] = "c:\\zentaq";
-inline constexpr char kStagingSuffix[] = "\\res\\drivedir\\";
 inline constexpr char kSetupLog[] = "c:\\zentaq\\res\\drivedir\\setup.log";
 inline constexpr char kConfigFile[] = "c:\\zentaq\\res\\zentaq.ini";
 inline constexpr char kConfigSection[] = "Parameters";

@@ -1,5 +1,6 @@
 // Phase A: what the machine is (driver and system directories, platform
 // flags), where setup runs from, and which monitor library fits.
+#include <algorithm>
 #include <cstdio>
 
 #include "app/names.h"
@@ -19,8 +20,8 @@ void ReadPlatformFlags(BOOL* is_winnt, BOOL* is_win4) {
 std::string GetModuleDirectory() {
   char path[512] = {};
   GetModuleFileNameA(GetModuleHandleA(nullptr), path, sizeof(path));
-  path[sizeof(path) - 1] = '\0';  // NT leaves a cut path unterminated
-  std::string folder = path;
+  // NT leaves a path cut at the buffer's end unterminated: read no further.
+  std::string folder(path, std::find(path, path + sizeof(path), '\0'));
   size_t backslash = folder.rfind('\\');
   if (backslash == std::string::npos) return std::string();
   return folder.substr(0, backslash);
