@@ -116,6 +116,17 @@ inline std::string Product(const std::string& relative) {
   return in ? content.str() : "<missing " + relative + ">";
 }
 
+// A string value written straight into the machine's hive, its key created as
+// needed: records that an earlier installation or another program left.
+inline void Seed(const TestMachine& m, const std::string& path, const std::string& name, const std::string& text) {
+  m.Use();
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, path.c_str(), &key), ERROR_SUCCESS) << path;
+  RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                 static_cast<DWORD>(text.size() + 1));
+  RegCloseKey(key);
+}
+
 // A key of the configuration file, "<absent>" when missing.
 inline std::string Config(const TestMachine& m, const char* key) {
   m.Use();

@@ -83,6 +83,10 @@ TEST_P(FreshInstall, LeavesAWorkingPrinterWithTheRecordsOfItsBranch) {
   EXPECT_EQ(Text(hive, kPrinterKey, "Print Processor"), "winprint");
   EXPECT_EQ(Bytes(hive, kPrinterKey, "Attributes"), Dw(nt ? 0 : 0x40));
 
+  // The font table's size goes in before the table.
+  std::string order;
+  for (const auto& value : hive.Find(kDataKey)->values) order += value.name + " ";
+  EXPECT_EQ(order, "TTFontSubTableSize TTFontSubTable PrinterData ");
   const std::string fonts = Product("res/drivedir/fontsub.tbl");
   EXPECT_EQ(Bytes(hive, kDataKey, "TTFontSubTableSize"), Dw(static_cast<DWORD>(fonts.size())));
   EXPECT_EQ(Bytes(hive, kDataKey, "TTFontSubTable"), fonts);
@@ -190,19 +194,21 @@ INSTANTIATE_TEST_SUITE_P(Causes, MonitorDenied, ::testing::Values("admin = no\n"
 TEST(DriverRefused, RpcUnavailableOpensTheInstructionsInsteadOfWritingTheEntry) {
   TestMachine m("xp", "[faults]\nAddPrinterDriverA = 1722\n");
   m.StageProduct();
+  m.Write(kIni, "[Parameters]\r\nQuiet=1\r\n");
   const std::string rpc = "Run rundll32.exe url.dll,FileProtocolHandler c:\\zentaq\\res\\drivedir\\"
                           "rpcinaccessible.html 0x200 0x0 1";
   const std::string box = Box(
       "Setup has determined that you need to manually configure ZENTAQ due to the settings of your Remote "
       "Procedure Call service. Instructions will follow.");
+  // Quiet silences the page, never the message.
   EXPECT_EQ(m.Setup().status, kFailed);
-  EXPECT_EQ(Summary(m), (std::vector<std::string>{"Sleep 3000", "Sleep 1000", "Sleep 1000", box, rpc}));
+  EXPECT_EQ(Summary(m), (std::vector<std::string>{"Sleep 3000", "Sleep 1000", "Sleep 1000", box}));
   EXPECT_TRUE(Contains(LogTexts(m), "AddPrinterDriver: 1722"));
   EXPECT_TRUE(Contains(LogTexts(m), "AddPrinter: 1797"));
   EXPECT_FALSE(m.Exists(std::string(kStaging) + "rpcinaccessible.tmp"));
   EXPECT_EQ(m.Read(std::string(kStaging) + "rpcinaccessible.html"), Product("res/drivedir/rpcinaccessible.tmp"));
   EXPECT_FALSE(HasKey(m, kEntryKey));
-  // Again: the page is in place already, the rename fails silently, the same page opens.
+  // Again, not quiet: the page is in place already, the rename fails silently, the same page opens.
   m.Setup();
   EXPECT_EQ(Since(Summary(m), Summary(m).size() - 2), (std::vector<std::string>{box, rpc}));
 }
@@ -242,16 +248,104 @@ TEST(PortListing, TracesOnlyAProductPortAtTheHeadAndOnlyWhatFits) {
   }
 }
 
-// Quiet: a nonzero number silences the readme of one install; "0" is written back.
+// Only the spooler's first monitor is compared with the product's, case and all.
+TEST(MonitorListing, TracesOnlyTheProductMonitorAtTheHeadAndOnlyWhatFits) {
+  const std::string monitors = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, "Initializing Spooler\n\n"},
+      {{"Local Port", "ZENTAQ Monitor"}, "Initializing Spooler\n\n"},
+      {{"ZENTAQ Monitor", "Local Port"}, "Monitor found\n\nInitializing Spooler\n\n"},
+      {{"zentaq monitor", "Local Port"}, "Initializing Spooler\n\n"},
+      {std::vector<std::string>(300, "Monitor of another product "), "EnumMonitors failed\n\nInitializing"}};
+  for (const auto& c : cases) {
+    TestMachine m("xp");
+    m.StageProduct();
+    if (!c.first.empty()) {
+      m.Use();
+      HKEY key = nullptr;
+      ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, monitors.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+      RegDeleteKeyA(key, "Local Port");  // listed in the order of the keys, made anew below
+      RegCloseKey(key);
+    }
+    for (size_t i = 0; i < c.first.size(); ++i)
+      Seed(m, monitors + "\\" + c.first[i] + (c.first.size() > 2 ? std::to_string(i) : ""), "Driver", "localspl.dll");
+    RunResult run = m.Setup();
+    EXPECT_EQ(run.status, 0) << c.second;
+    EXPECT_EQ(run.out.rfind(c.second, 0), 0u) << run.out;
+  }
+}
+
+// Every copy of the branch fails on a missing source, one log line each in
+// the order of the copies, with the driver directory after the libraries.
+TEST(Sources, MissingSourcesAreLoggedInTheOrderOfTheCopies) {
+  for (const char* os : {"xp", "98"}) {
+    const bool nt = std::string(os) == "xp";
+    TestMachine m(os);
+    m.StageProduct();
+    std::vector<std::string> names = {nt ? "ztqmon.dll" : "ztqmon95.dll", nt ? "ztqmona.dll" : "ztqmona95.dll", ""};
+    for (const char* name : {"Pscript.dll", "Zentaqui.dll", "Pscript.hlp"})
+      if (nt) names.push_back(name);
+    if (!nt) names.push_back("ztqdriver.SPD");
+    names.push_back("gs.PPD");
+    names.push_back("fontsub.tbl");
+    std::vector<std::string> expected = {nt ? "is_winnt = TRUE" : "is_winnt = FALSE", "is_win4 = TRUE"};
+    for (const std::string& name : names) {
+      if (name.empty()) {
+        expected.push_back("Printer Driver Directory: " + std::string(Info(os).driver_dir));
+        continue;
+      }
+      m.Remove(kStaging + name);
+      expected.push_back("CopyFile InFile.Open Failed: " + std::string(kStaging) + name);
+    }
+    EXPECT_EQ(m.Setup().status, kFailed);
+    std::vector<std::string> log = LogTexts(m);
+    log.resize(std::min(log.size(), expected.size()));
+    EXPECT_EQ(log, expected) << os;
+  }
+}
+
+TEST(PrinterClose, AFailedCloseIsTracedOnly) {
+  TestMachine m("xp", "[faults]\nClosePrinter = 6\n");
+  m.StageProduct();
+  RunResult run = m.Setup();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("Closing printer\n\nClosePrinter: 6\n\nConfiguring printer\n\n"), std::string::npos)
+      << run.out;
+  EXPECT_EQ(LogTexts(m).size(), 3u);
+}
+
+// Quiet: a nonzero number silences the readme of one install; "0" is written
+// back. The editor check comes last, after the launch, quiet or not.
 class Quiet : public ::testing::TestWithParam<std::pair<const char*, bool>> {};
 
 TEST_P(Quiet, SilencesOneLaunchAndIsReset) {
   TestMachine m("2000");
   m.StageProduct();
   if (GetParam().first != nullptr) m.Write(kIni, std::string("[Parameters]\r\nQuiet=") + GetParam().first + "\r\n");
+  m.Write("c:\\zentaq\\res\\utilities\\readme.html", "This is version 4.19 of Markalon");
   EXPECT_EQ(m.Setup().status, 0);
-  EXPECT_EQ(Contains(Summary(m), kReadme), GetParam().second);
+  std::vector<std::string> events = Summary(m);
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events.back().rfind("Box Setup has detected you have an old version of Markalon", 0), 0u);
+  EXPECT_EQ(events[events.size() - 2] == kReadme, GetParam().second);
+  EXPECT_EQ(Contains(events, kReadme), GetParam().second);
   EXPECT_EQ(Config(m, "Quiet"), "0");
+}
+
+// On NT the install removes a mapping of the configuration file into the
+// registry and makes the running process drop it: Quiet is then read from
+// and written to the file itself.
+TEST(ConfigurationFile, AMappingIntoTheRegistryIsRemovedAndTheFileUsedAgain) {
+  const std::string mapping = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\zentaq.ini";
+  TestMachine m("xp");
+  m.StageProduct();
+  m.Write(kIni, "[Parameters]\r\nQuiet=1\r\n");
+  Seed(m, mapping, "Parameters", "SYS:Zentaq\\Parameters");
+  EXPECT_EQ(m.Setup().status, 0);
+  EXPECT_FALSE(Contains(Summary(m), kReadme));
+  EXPECT_EQ(m.Read(kIni), "[Parameters]\r\nQuiet=0\r\n");
+  EXPECT_FALSE(HasKey(m, mapping));
+  EXPECT_FALSE(HasKey(m, "SOFTWARE\\Zentaq"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, Quiet,

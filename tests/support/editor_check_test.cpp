@@ -35,6 +35,9 @@ TEST_F(EditorCheckTest, VersionsFromTheMinimumOnPass) {
   EXPECT_FALSE(Warns("This is version 10"));
   EXPECT_FALSE(Warns("this is version    \t4.3"));
   EXPECT_FALSE(Warns("this is version 42e-1"));
+  EXPECT_FALSE(Warns("This is version 9"));  // every digit counts
+  EXPECT_FALSE(Warns("This is version 4.9"));
+  EXPECT_FALSE(Warns("This is version 5.0"));
 }
 
 TEST_F(EditorCheckTest, OlderVersionsAndNonNumbersWarn) {

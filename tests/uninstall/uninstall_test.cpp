@@ -110,6 +110,23 @@ TEST(NineXUninstall, TakesTwoRunsAroundARebootAndAnInstallStartsOver) {
   EXPECT_EQ(Config(m, "Uninstall"), "");
 }
 
+// The drivers key still holds the driver when the spooler refused to delete
+// it: its removal's 0 is logged too. Any value but the empty one in
+// "Uninstall" means that an uninstall has run since the install.
+TEST(NineXUninstall, LogsTheKeysRemovalAndTakesAnyValueButEmptyForALaterRun) {
+  TestMachine m("98", "[faults]\nDeletePrinterDriverA = 5\n");
+  m.StageProduct();
+  ASSERT_EQ(m.Setup().status, 0);
+  m.Write(kIni, "[Parameters]\r\nUninstall=0\r\n");
+  m.Answer({"yes"});
+  Outcome run = Next(m, {"uninstall"});
+  EXPECT_EQ(run.result.status, 0);
+  EXPECT_EQ(run.log, (std::vector<std::string>{"DeletePrinterDriver: 5", "RegDeleteKey Windows 4.0 return: 0"}));
+  EXPECT_EQ(run.events, (std::vector<std::string>{Box(kAsk), Box(kFinal), kNotify}));
+  EXPECT_EQ(Present(m), "");
+  EXPECT_EQ(Config(m, "Uninstall"), "1");
+}
+
 TEST(NothingInstalled, LogsTheRefusedDeletionsAndClosesPerBranch) {
   for (const char* os : {"xp", "98"}) {
     const bool nt = std::string(os) == "xp";
@@ -158,6 +175,42 @@ TEST(Upgrade, OnNtTheQuietUninstallFreesTheHeldLibrary) {
   EXPECT_EQ(Present(m), "monitor printer driver entry");
 }
 
+// A library that nothing holds (left behind, or no longer loaded after a
+// reboot) is deleted before its size is looked at: a plain install follows,
+// without a quiet uninstall or a question, whatever its size.
+TEST(Upgrade, ALibraryNothingHoldsIsReplacedWithoutUninstallOrQuestion) {
+  for (const char* os : {"98", "xp"}) {
+    const bool nt = std::string(os) == "xp";
+    const std::string library = std::string(Info(os).system_dir) + (nt ? "\\ztqmon.dll" : "\\ztqmon95.dll");
+    TestMachine m(os);
+    m.StageProduct();
+    m.Write(library, "an old release's monitor library, of another size");
+    Outcome run = Next(m);
+    EXPECT_EQ(run.result.status, 0) << os;
+    EXPECT_EQ(run.events, (std::vector<std::string>{nt ? "Sleep 3000" : "Sleep 1000", "Sleep 1000", kReadme})) << os;
+    EXPECT_EQ(run.log.size(), 3u) << os;
+    EXPECT_EQ(m.Read(library), Product(std::string("res/drivedir/") + (nt ? "ztqmon.dll" : "ztqmon95.dll")));
+  }
+}
+
+// Records of an earlier installation that no spooler call removed are
+// cleared on NT before the install writes its own.
+TEST(Upgrade, OnNtStaleRecordsOfAnEarlierInstallationAreCleared) {
+  TestMachine m("xp");
+  m.StageProduct();
+  const std::string printers = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
+  for (const std::string& key : {printers + "ZENTAQ", printers + "ZENTAQ,0", std::string(kMonitorKey),
+                                 std::string(kNtDriverKey)})
+    Seed(m, key, "Stale", "left by an earlier installation");
+  ASSERT_EQ(m.Setup().status, 0);
+  winsim::Hive hive = HiveOf(m);
+  EXPECT_EQ(hive.Find(printers + "ZENTAQ,0"), nullptr);
+  for (const char* key : {kPrinterKey, kMonitorKey, kNtDriverKey}) {
+    ASSERT_NE(hive.Find(key), nullptr) << key;
+    EXPECT_EQ(Bytes(hive, key, "Stale"), "<absent>") << key;
+  }
+}
+
 // A library that can't be deleted for another reason counts as held; no
 // uninstall frees it.
 TEST(Upgrade, OnNtALibraryThatStaysHeldEndsWithTheRebootMessage) {
@@ -181,6 +234,8 @@ TEST(Upgrade, OnNineXASameSizeLibraryIsLeftAndItsCopyFails) {
     ASSERT_EQ(m.Setup().status, 0);
     // A staged library that can't be examined counts as the same size.
     if (!staged) m.Remove(std::string(kStaging) + "ztqmon95.dll");
+    Seed(m, kPortKey, "Command", "changed since");
+    Seed(m, kPortKey, "Extra", "another program's");
     Outcome run = Next(m);
     EXPECT_EQ(run.result.status, 0) << "the printer is in place";
     EXPECT_EQ(Boxes(run.events), std::vector<std::string>{});
@@ -188,6 +243,10 @@ TEST(Upgrade, OnNineXASameSizeLibraryIsLeftAndItsCopyFails) {
                                       ".Open Failed: c:\\zentaq\\res\\drivedir\\ztqmon95.dll"));
     EXPECT_TRUE(Contains(run.log, "AddMonitor: 3006"));
     EXPECT_TRUE(Contains(run.log, "AddPrinter: 1802"));
+    // The monitor is there already: its port record is written all the same.
+    winsim::Hive hive = HiveOf(m);
+    EXPECT_EQ(Bytes(hive, kPortKey, "Command"), Sz("c:\\zentaq\\res\\convert\\gswin32c.exe"));
+    EXPECT_EQ(Text(hive, kPortKey, "Extra"), "another program's");
   }
 }
 
