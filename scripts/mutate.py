@@ -1,0 +1,420 @@
+#!/usr/bin/env python3
+"""Mutation run over the program's own routines (src/app, src/support,
+src/install, src/uninstall).
+
+Each mutant is one small fault put into one source file: a comparison or
+logical operator changed, an integer constant changed, TRUE/FALSE swapped, a
+call statement removed, two adjacent statements swapped, a string literal
+altered. The sources are copied into the work folder, so an interrupted run
+never leaves the project's own tree mutated; each mutant is built there
+incrementally and the fast tests and the fault matrix run against it, the
+quickest first, stopping at the first failure. A mutant that no test notices
+survives. The score is killed / (compiling - equivalent), where the
+equivalent ones are the mutants listed in scripts/mutate-equivalent.txt:
+changes that can't alter anything a caller, a user or the machine sees.
+
+    scripts/mutate.py [--seed N] [--count N] [--work DIR] [--list] [--only TEXT]
+
+The same seed on the same sources gives the same mutants.
+"""
+import argparse
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+FOLDERS = ['src/app', 'src/support', 'src/install', 'src/uninstall']
+EXCLUDED = {'src/app/main.cpp'}  # the Windows build's entry only
+EQUIVALENT_FILE = os.path.join(ROOT, 'scripts', 'mutate-equivalent.txt')
+
+TARGETS = ['setup', 'winsim', 'test_app', 'test_support', 'test_install', 'test_uninstall', 'test_winsim',
+           'test_reliability']
+BUILD_LIMIT = 600
+TEST_LIMIT = 180
+
+
+class Mutant:
+    def __init__(self, path, line, op, before, after, span=1):
+        self.path, self.line, self.op, self.before, self.after, self.span = path, line, op, before, after, span
+
+    def key(self):
+        return (self.path, self.op, norm(self.before), norm(self.after))
+
+    def describe(self):
+        return "%s:%d [%s] '%s' -> '%s'" % (self.path, self.line, self.op, norm(self.before), norm(self.after))
+
+
+def norm(text):
+    return ' '.join(text.split())
+
+
+# --- reading the sources ----------------------------------------------------------
+
+def mask(lines):
+    """Each line with comments blanked and the insides of string and character
+    literals replaced by '_', so that operator patterns see code only."""
+    out = []
+    in_block = False
+    for text in lines:
+        chars = list(text)
+        i = 0
+        while i < len(chars):
+            c = chars[i]
+            if in_block:
+                if text.startswith('*/', i):
+                    chars[i] = chars[i + 1] = ' '
+                    in_block = False
+                    i += 2
+                    continue
+                chars[i] = ' '
+                i += 1
+            elif text.startswith('//', i):
+                for j in range(i, len(chars)):
+                    chars[j] = ' '
+                break
+            elif text.startswith('/*', i):
+                in_block = True
+                chars[i] = chars[i + 1] = ' '
+                i += 2
+            elif c in '"\'':
+                j = i + 1
+                while j < len(chars) and chars[j] != c:
+                    if chars[j] == '\\':
+                        chars[j] = '_'
+                        j += 1
+                    if j < len(chars):
+                        chars[j] = '_'
+                    j += 1
+                i = j + 1
+            else:
+                i += 1
+        out.append(''.join(chars))
+    return out
+
+
+def literals(text, masked):
+    """(start, end) of each string literal on the line, quotes included."""
+    spans = []
+    i = 0
+    while i < len(masked):
+        if masked[i] == '"' and (i == 0 or masked[i - 1] not in "'"):
+            j = masked.index('"', i + 1) if '"' in masked[i + 1:] else len(masked) - 1
+            spans.append((i, j + 1))
+            i = j + 1
+        else:
+            i += 1
+    return spans
+
+
+CALL = re.compile(r'^(\s*)(?:[A-Za-z_]\w*(?:::|\.|->))*[A-Za-z_]\w*\s*\(')
+KEYWORDS = ('return', 'if', 'while', 'for', 'switch', 'delete', 'throw', 'case', 'sizeof', 'else', 'do')
+STATEMENT_START = re.compile(r'^\s*[A-Za-z_(*&]')
+INTEGER = re.compile(r'(?<![\w.])(0[xX][0-9A-Fa-f]+|\d+)([uUlL]*)(?![\w.])')
+RELATIONAL = [(' == ', ' != '), (' != ', ' == '), (' <= ', ' < '), (' >= ', ' > '), (' < ', ' <= '),
+              (' > ', ' >= ')]
+
+
+def balanced_end(masked, start):
+    """Index of the line that closes the statement begun at `start`: parentheses
+    balanced and the line ending in ';'. None when it isn't a plain statement."""
+    depth = 0
+    for k in range(start, min(start + 8, len(masked))):
+        code = masked[k]
+        if '{' in code or '}' in code:
+            return None
+        depth += code.count('(') - code.count(')')
+        if depth == 0 and code.rstrip().endswith(';'):
+            return k
+    return None
+
+
+def sites(path, lines):
+    masked = mask(lines)
+    found = []
+
+    def add(index, op, after, span=1):
+        before = '\n'.join(lines[index:index + span])
+        if after != before:
+            found.append(Mutant(path, index + 1, op, before, after, span))
+
+    statements = {}  # first line -> last line of single statements that are not blocks
+    for i, (text, code) in enumerate(zip(lines, masked)):
+        stripped = code.strip()
+        if not stripped or stripped.startswith('#') or 'static_assert' in stripped:
+            continue
+
+        for old, new in RELATIONAL:
+            for m in re.finditer(re.escape(old), code):
+                add(i, 'compare', text[:m.start()] + new + text[m.end():])
+        for old, new in ((' && ', ' || '), (' || ', ' && ')):
+            for m in re.finditer(re.escape(old), code):
+                add(i, 'logic', text[:m.start()] + new + text[m.end():])
+        for m in re.finditer(r'!(?!=)(?=[\w(])', code):
+            add(i, 'logic', text[:m.start()] + text[m.end():])
+        for m in re.finditer(r'\b(TRUE|FALSE|true|false)\b', code):
+            swap = {'TRUE': 'FALSE', 'FALSE': 'TRUE', 'true': 'false', 'false': 'true'}[m.group(1)]
+            add(i, 'bool', text[:m.start()] + swap + text[m.end():])
+        for m in INTEGER.finditer(code):
+            digits, suffix = m.group(1), m.group(2)
+            value = int(digits, 0)
+            new = 1 if value == 0 else (0 if value == 1 else value + 1)
+            literal = (hex(new) if digits.lower().startswith('0x') else str(new)) + suffix
+            add(i, 'integer', text[:m.start()] + literal + text[m.end():])
+        for start, end in literals(text, code):
+            inner = text[start + 1:end - 1]
+            changed = '~' if inner == '' else inner[:1] + '~' + inner[1:]
+            add(i, 'string', text[:start] + '"' + changed + '"' + text[end:])
+
+        if STATEMENT_START.match(code) and not stripped.startswith(KEYWORDS + ('}', '{', 'public', 'private',
+                                                                              'namespace', 'using', 'template')):
+            end = balanced_end(masked, i)
+            if end is not None:
+                statements[i] = end
+                call = CALL.match(code)
+                if call and not call.group(0).strip().startswith(KEYWORDS):
+                    span = end - i + 1
+                    indent = call.group(1)
+                    add(i, 'remove-call', '\n'.join([indent + ';'] + [''] * (span - 1)), span)
+
+    # Two adjacent single statements at the same indentation, swapped. Two
+    # declarations that call nothing can trade places without any effect.
+    swappable = {i: end for i, end in statements.items() if not plain_declaration(masked[i:end + 1])}
+    for first, last in sorted(swappable.items()):
+        second = last + 1
+        if second in swappable and indent_of(lines[first]) == indent_of(lines[second]):
+            end = swappable[second]
+            if independent_assignments(' '.join(masked[first:last + 1]), ' '.join(masked[second:end + 1])):
+                continue
+            block_a = lines[first:last + 1]
+            block_b = lines[second:end + 1]
+            add(first, 'swap', '\n'.join(block_b + block_a), end - first + 1)
+    return found
+
+
+def plain_declaration(code_lines):
+    """A declaration (a type and a name) whose initialiser, if any, calls nothing."""
+    code = ' '.join(code_lines).strip()
+    if '(' in code:
+        return False
+    head = re.split(r'[=;{]', code, 1)[0]
+    words = re.findall(r'[A-Za-z_][\w:<>,]*', head)
+    return len(words) >= 2 and words[0] not in KEYWORDS
+
+
+def independent_assignments(a, b):
+    """Two assignments that call nothing and don't read each other's target."""
+    if '(' in a or '(' in b or '=' not in a or '=' not in b:
+        return False
+    target_a, target_b = a.split('=', 1)[0].strip(), b.split('=', 1)[0].strip()
+    return target_a not in b and target_b not in a
+
+
+def indent_of(text):
+    return len(text) - len(text.lstrip())
+
+
+def all_sites(tree):
+    found = []
+    for folder in FOLDERS:
+        for name in sorted(os.listdir(os.path.join(tree, folder))):
+            path = folder + '/' + name
+            if not name.endswith(('.cpp', '.h')) or path in EXCLUDED:
+                continue
+            with open(os.path.join(tree, path), encoding='latin-1') as f:
+                lines = f.read().split('\n')
+            found.extend(sites(path, lines))
+    return found
+
+
+def apply(tree, mutant):
+    full = os.path.join(tree, mutant.path)
+    with open(full, encoding='latin-1') as f:
+        lines = f.read().split('\n')
+    lines[mutant.line - 1:mutant.line - 1 + mutant.span] = mutant.after.split('\n')
+    with open(full, 'w', encoding='latin-1') as f:
+        f.write('\n'.join(lines))
+
+
+def read_equivalent():
+    """Keys of the mutants listed as unable to change behaviour, with their reasons."""
+    listed = {}
+    if not os.path.exists(EQUIVALENT_FILE):
+        return listed
+    pattern = re.compile(r"^(\S+) \[([\w-]+)\] '(.*)' -> '(.*)'$")
+    key = None
+    with open(EQUIVALENT_FILE, encoding='latin-1') as f:
+        for text in f:
+            text = text.rstrip('\n')
+            if not text.strip() or text.startswith('#'):
+                continue
+            if text[0].isspace():
+                if key is not None:
+                    listed[key] = (listed[key] + ' ' + text.strip()).strip()
+                continue
+            m = pattern.match(text)
+            if not m:
+                sys.exit('mutate: %s: not a mutant line: %s' % (EQUIVALENT_FILE, text))
+            key = (m.group(1), m.group(2), norm(m.group(3)), norm(m.group(4)))
+            listed[key] = ''
+    return listed
+
+
+# --- building and testing ---------------------------------------------------------
+
+def copy_tree(tree):
+    """The project's sources into the work folder. A file whose bytes are
+    unchanged is not written again, so it keeps its time and the build there
+    stays incremental; files the project no longer has are removed."""
+    names = subprocess.run(['git', 'ls-files', '--cached', '--others', '--exclude-standard'], cwd=ROOT,
+                           check=True, capture_output=True, text=True).stdout.split('\n')
+    keep = {n for n in names if n and os.path.isfile(os.path.join(ROOT, n))}
+    for name in keep:
+        source, target = os.path.join(ROOT, name), os.path.join(tree, name)
+        with open(source, 'rb') as f:
+            data = f.read()
+        if os.path.exists(target):
+            with open(target, 'rb') as f:
+                if f.read() == data:
+                    continue
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copy2(source, target)
+    for folder, _, files in os.walk(tree):
+        for name in files:
+            if os.path.relpath(os.path.join(folder, name), tree) not in keep:
+                os.remove(os.path.join(folder, name))
+
+
+def configure(tree, build):
+    subprocess.run(['cmake', '-S', tree, '-B', build, '-DCMAKE_BUILD_TYPE=None', '-DCMAKE_CXX_FLAGS=-O0',
+                    '-DSETUP_MINGW_CC=OFF'], check=True, stdout=subprocess.DEVNULL)
+
+
+def build_targets(build):
+    try:
+        done = subprocess.run(['cmake', '--build', build, '-j2', '--target'] + TARGETS, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=BUILD_LIMIT)
+        return done.returncode == 0
+    except subprocess.TimeoutExpired:
+        return False
+
+
+def test_commands(build):
+    """The fast tests, quickest first, then the fault matrix in two halves run side by side."""
+    gtest = ['--gtest_fail_fast', '--gtest_brief=1']
+    first = [[os.path.join(build, 'tests', name)] + gtest for name in
+             ('test_app', 'test_support', 'test_uninstall', 'test_install')]
+    first.append([os.path.join(build, 'tools', 'winsim', 'tests', 'test_winsim')] + gtest)
+    matrix = [os.path.join(build, 'tests', 'reliability', 'test_reliability'), '--gtest_filter=*FaultMatrix*'] + gtest
+    return first, matrix
+
+
+def run_tests(build):
+    """'killed' with the failing command, or 'survived'."""
+    first, matrix = test_commands(build)
+    quiet = {'stdout': subprocess.DEVNULL, 'stderr': subprocess.DEVNULL}
+    for command in first:
+        try:
+            if subprocess.run(command, timeout=TEST_LIMIT, **quiet).returncode != 0:
+                return 'killed', os.path.basename(command[0])
+        except subprocess.TimeoutExpired:
+            return 'killed', os.path.basename(command[0]) + ' (time limit)'
+    shards = []
+    for index in range(2):
+        env = dict(os.environ, GTEST_TOTAL_SHARDS='2', GTEST_SHARD_INDEX=str(index))
+        shards.append(subprocess.Popen(matrix, env=env, **quiet))
+    deadline = time.time() + TEST_LIMIT
+    failed = None
+    for shard in shards:
+        try:
+            if shard.wait(timeout=max(1, deadline - time.time())) != 0:
+                failed = 'fault matrix'
+        except subprocess.TimeoutExpired:
+            failed = 'fault matrix (time limit)'
+    for shard in shards:
+        if shard.poll() is None:
+            shard.kill()
+            shard.wait()
+    return ('killed', failed) if failed else ('survived', '')
+
+
+def main():
+    parser = argparse.ArgumentParser(description='Mutation run over the program\'s own routines.')
+    parser.add_argument('--seed', type=int, default=1)
+    parser.add_argument('--count', type=int, default=150, help='mutants in the sample (0: all)')
+    parser.add_argument('--work', default=os.path.join(ROOT, 'build-mutate'))
+    parser.add_argument('--list', action='store_true', help='print the sample and stop')
+    parser.add_argument('--only', help='only the mutants whose description contains this text')
+    args = parser.parse_args()
+
+    tree = os.path.join(args.work, 'tree')
+    build = os.path.join(args.work, 'build')
+    copy_tree(tree)
+    found = all_sites(tree)
+    sample = list(found) if args.count <= 0 or args.count >= len(found) else \
+        random.Random(args.seed).sample(found, args.count)
+    if args.only:
+        sample = [m for m in sample if args.only in m.describe()]
+    sample.sort(key=lambda m: (m.path, m.line, m.op, m.after))
+    print('%d mutation sites; sample of %d with seed %d' % (len(found), len(sample), args.seed), flush=True)
+    if args.list:
+        for m in sample:
+            print(m.describe())
+        return 0
+
+    equivalent = read_equivalent()
+    configure(tree, build)
+    if not build_targets(build) or run_tests(build)[0] != 'survived':
+        sys.exit('mutate: the unmutated sources do not build or do not pass the tests')
+
+    started = time.time()
+    results = []
+    originals = {}
+    for number, mutant in enumerate(sample, 1):
+        full = os.path.join(tree, mutant.path)
+        if mutant.path not in originals:
+            # The previous file goes back before this one is changed.
+            for path, text in originals.items():
+                with open(os.path.join(tree, path), 'w', encoding='latin-1') as f:
+                    f.write(text)
+            originals = {mutant.path: open(full, encoding='latin-1').read()}
+        else:
+            with open(full, 'w', encoding='latin-1') as f:
+                f.write(originals[mutant.path])
+        apply(tree, mutant)
+        if not build_targets(build):
+            outcome, by = 'no-compile', ''
+        else:
+            outcome, by = run_tests(build)
+            if outcome == 'survived' and mutant.key() in equivalent:
+                outcome = 'equivalent'
+        results.append((mutant, outcome, by))
+        print('%3d/%d %-10s %s%s' % (number, len(sample), outcome, mutant.describe(), '  (' + by + ')' if by else ''),
+              flush=True)
+    for path, text in originals.items():
+        with open(os.path.join(tree, path), 'w', encoding='latin-1') as f:
+            f.write(text)
+
+    count = {k: sum(1 for r in results if r[1] == k) for k in ('killed', 'survived', 'no-compile', 'equivalent')}
+    counted = count['killed'] + count['survived']
+    print('\nsurvivors:')
+    for mutant, outcome, _ in results:
+        if outcome == 'survived':
+            print('  ' + mutant.describe())
+    if count['equivalent']:
+        print('equivalent (scripts/mutate-equivalent.txt):')
+        for mutant, outcome, _ in results:
+            if outcome == 'equivalent':
+                print('  %s\n      %s' % (mutant.describe(), equivalent[mutant.key()]))
+    score = 100.0 * count['killed'] / counted if counted else 100.0
+    print('\nseed %d: %d mutants, %d did not compile, %d equivalent; %d of %d killed: score %.1f %% (%.0f s)'
+          % (args.seed, len(sample), count['no-compile'], count['equivalent'], count['killed'], counted, score,
+             time.time() - started))
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
