@@ -2,6 +2,9 @@
 // files to the driver directory, where the spooler looks for them when the
 // monitor and the driver are registered; the configuration file is prepared.
 // A failed copy is logged by CopyFile and the phase goes on.
+#include <algorithm>
+#include <iterator>
+
 #include "app/names.h"
 #include "app/texts.h"
 #include "install/helpers.h"
@@ -25,8 +28,8 @@ void UnmapConfigurationFile() {
   }
   // The flush form (section, key and value NULL): the system drops its
   // cached copy of the file.
-  WCHAR path[sizeof(names::kConfigFile)];
-  for (size_t i = 0; i < sizeof(names::kConfigFile); ++i) path[i] = static_cast<WCHAR>(names::kConfigFile[i]);
+  WCHAR path[sizeof(names::kConfigFile)] = {};
+  std::copy(std::begin(names::kConfigFile), std::end(names::kConfigFile), path);
   WritePrivateProfileStringW(nullptr, nullptr, nullptr, path);
 }
 

@@ -1,4 +1,7 @@
 // Whole installs of the setup program on fresh simulated machines.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "install/install_checks.h"
 
 using namespace checks;
@@ -273,6 +276,67 @@ TEST(MonitorListing, TracesOnlyTheProductMonitorAtTheHeadAndOnlyWhatFits) {
     EXPECT_EQ(run.status, 0) << c.second;
     EXPECT_EQ(run.out.rfind(c.second, 0), 0u) << run.out;
   }
+}
+
+// Phase A's monitor list and phase F's port list get one buffer of 4096
+// bytes each: a list of exactly that size fits, one byte more doesn't. (9x
+// packs single-byte strings, so every size can be met.)
+DWORD Needed(const TestMachine& m, bool ports) {
+  m.Use();
+  DWORD needed = 0, count = 0;
+  if (ports) EnumPortsA(nullptr, 2, nullptr, 0, &needed, &count);
+  if (!ports) EnumMonitorsA(nullptr, 1, nullptr, 0, &needed, &count);
+  return needed;
+}
+
+TEST(Listings, OneBufferOf4096BytesHoldsAListOfExactlyThatSize) {
+  const std::string monitor = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
+  TestMachine probe("98", "[spooler]\nlocal_ports = A:\n");
+  probe.StageProduct();
+  Seed(probe, monitor + "M", "Driver", "other.dll");
+  const DWORD monitors = Needed(probe, false);
+  ASSERT_EQ(probe.Setup().status, 0);
+  const DWORD ports = Needed(probe, true);
+  for (DWORD size : {4096u, 4097u}) {
+    TestMachine m("98", "[spooler]\nlocal_ports = " + std::string(1 + size - ports, 'A') + ":\n");
+    m.StageProduct();
+    Seed(m, monitor + std::string(1 + size - monitors, 'M'), "Driver", "other.dll");
+    ASSERT_EQ(Needed(m, false), size);
+    RunResult run = m.Setup();
+    EXPECT_EQ(Needed(m, true), size);
+    EXPECT_EQ(run.out.find("EnumMonitors failed") != std::string::npos, size > 4096) << size;
+    EXPECT_EQ(run.out.find("EnumPorts failed") != std::string::npos, size > 4096) << size;
+  }
+}
+
+// Each value holds its file whole, however short.
+TEST(DataFiles, AnEmptyOrOneByteFileIsWrittenWhole) {
+  TestMachine m("xp");
+  m.StageProduct();
+  m.Write(std::string(kStaging) + "fontsub.tbl", "");
+  m.Write(std::string(kStaging) + "printerdata.dat", "P");
+  m.Write(std::string(kStaging) + "dfdevmdnt.dat", std::string(1, '\0'));
+  ASSERT_EQ(m.Setup().status, 0);
+  winsim::Hive hive = HiveOf(m);
+  EXPECT_EQ(Bytes(hive, kDataKey, "TTFontSubTableSize"), Dw(0));
+  EXPECT_EQ(Bytes(hive, kDataKey, "TTFontSubTable"), "");
+  EXPECT_EQ(Bytes(hive, kDataKey, "PrinterData"), "P");
+  EXPECT_EQ(Bytes(hive, kPrinterKey, "Default DevMode"), std::string(1, '\0'));
+}
+
+// A file that delivers fewer bytes than its length (it shrank meanwhile) is
+// one that can't be read: setup ends there, as without the file.
+TEST(DataFiles, AShortReadEndsSetupLikeAMissingFile) {
+  const char* pseudo = "/sys/devices/system/cpu/online";  // states a page, delivers a few bytes
+  struct stat st;
+  if (stat(pseudo, &st) != 0 || st.st_size <= 16) GTEST_SKIP() << "no pseudo-file with an overstated length";
+  TestMachine m("xp");
+  m.StageProduct();
+  m.Remove(std::string(kStaging) + "printerdata.dat");
+  ASSERT_EQ(symlink(pseudo, m.Host(std::string(kStaging) + "printerdata.dat").c_str()), 0);
+  EXPECT_EQ(m.Setup().status, kFailed);
+  EXPECT_EQ(Bytes(HiveOf(m), kDataKey, "PrinterData"), "<absent>");
+  EXPECT_FALSE(HasKey(m, kEntryKey));
 }
 
 // Every copy of the branch fails on a missing source, one log line each in

@@ -34,7 +34,9 @@ TEST_F(EditorCheckTest, VersionsFromTheMinimumOnPass) {
   EXPECT_FALSE(Warns("This is version 4.2.1"));
   EXPECT_FALSE(Warns("This is version 10"));
   EXPECT_FALSE(Warns("this is version    \t4.3"));
+  EXPECT_FALSE(Warns("this is version \r\n4.3"));
   EXPECT_FALSE(Warns("this is version 42e-1"));
+  EXPECT_FALSE(Warns("This is version +4.5"));
   EXPECT_FALSE(Warns("This is version 9"));  // every digit counts
   EXPECT_FALSE(Warns("This is version 4.9"));
   EXPECT_FALSE(Warns("This is version 5.0"));
@@ -47,6 +49,8 @@ TEST_F(EditorCheckTest, OlderVersionsAndNonNumbersWarn) {
   EXPECT_TRUE(Warns("This is version 4,5"));  // the point is the only decimal separator
   EXPECT_TRUE(Warns("This is version beta"));
   EXPECT_TRUE(Warns("This is version -5"));
+  EXPECT_TRUE(Warns("This is version 42e-10"));  // every digit of the exponent counts
+  EXPECT_TRUE(Warns("This is version 42e-19"));
   // Forms the Windows runtime doesn't read as numbers give 0 as well.
   EXPECT_TRUE(Warns("This is version 0x10"));
   EXPECT_TRUE(Warns("This is version infinity"));
