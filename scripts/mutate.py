@@ -40,12 +40,14 @@ TEST_LIMIT = 180
 class Mutant:
     def __init__(self, path, line, op, before, after, span=1):
         self.path, self.line, self.op, self.before, self.after, self.span = path, line, op, before, after, span
+        self.occurrence, self.occurrences = 1, 1  # among the file's mutants of the same text
 
-    def key(self):
+    def text_key(self):
         return (self.path, self.op, norm(self.before), norm(self.after))
 
     def describe(self):
-        return "%s:%d [%s] '%s' -> '%s'" % (self.path, self.line, self.op, norm(self.before), norm(self.after))
+        text = "%s:%d [%s] '%s' -> '%s'" % (self.path, self.line, self.op, norm(self.before), norm(self.after))
+        return text + (' #%d' % self.occurrence if self.occurrences > 1 else '')
 
 
 def norm(text):
@@ -111,7 +113,7 @@ def literals(text, masked):
 
 
 CALL = re.compile(r'^(\s*)(?:[A-Za-z_]\w*(?:::|\.|->))*[A-Za-z_]\w*\s*\(')
-KEYWORDS = ('return', 'if', 'while', 'for', 'switch', 'delete', 'throw', 'case', 'sizeof', 'else', 'do')
+KEYWORDS = ('return', 'if', 'while', 'for', 'switch', 'delete', 'throw', 'case', 'sizeof', 'else', 'do', 'alignas')
 STATEMENT_START = re.compile(r'^\s*[A-Za-z_(*&]')
 INTEGER = re.compile(r'(?<![\w.])(0[xX][0-9A-Fa-f]+|\d+)([uUlL]*)(?![\w.])')
 RELATIONAL = [(' == ', ' != '), (' != ', ' == '), (' <= ', ' < '), (' >= ', ' > '), (' < ', ' <= '),
@@ -169,8 +171,10 @@ def sites(path, lines):
             changed = '~' if inner == '' else inner[:1] + '~' + inner[1:]
             add(i, 'string', text[:start] + '"' + changed + '"' + text[end:])
 
-        if STATEMENT_START.match(code) and not stripped.startswith(KEYWORDS + ('}', '{', 'public', 'private',
-                                                                              'namespace', 'using', 'template')):
+        # Statements are those of function bodies: indented, while names and
+        # declarations at namespace level stand at the margin.
+        if indent_of(code) >= 2 and STATEMENT_START.match(code) and \
+                not stripped.startswith(KEYWORDS + ('}', '{', 'public', 'private', 'namespace', 'using', 'template')):
             end = balanced_end(masked, i)
             if end is not None:
                 statements[i] = end
@@ -197,7 +201,7 @@ def sites(path, lines):
 
 def plain_declaration(code_lines):
     """A declaration (a type and a name) whose initialiser, if any, calls nothing."""
-    code = ' '.join(code_lines).strip()
+    code = re.sub(r'alignas\([^)]*\)', '', ' '.join(code_lines)).strip()
     if '(' in code:
         return False
     head = re.split(r'[=;{]', code, 1)[0]
@@ -226,7 +230,16 @@ def all_sites(tree):
                 continue
             with open(os.path.join(tree, path), encoding='latin-1') as f:
                 lines = f.read().split('\n')
-            found.extend(sites(path, lines))
+            mutants = sites(path, lines)
+            # Mutants of the same text in one file are told apart by their
+            # place among them, which edits elsewhere in the file don't change.
+            seen = {}
+            for m in mutants:
+                seen[m.text_key()] = seen.get(m.text_key(), 0) + 1
+                m.occurrence = seen[m.text_key()]
+            for m in mutants:
+                m.occurrences = seen[m.text_key()]
+            found.extend(mutants)
     return found
 
 
@@ -240,11 +253,14 @@ def apply(tree, mutant):
 
 
 def read_equivalent():
-    """Keys of the mutants listed as unable to change behaviour, with their reasons."""
+    """The mutants listed as unable to change behaviour, with their reasons.
+    An entry is a mutant as the run prints it (its line number is not
+    compared); without '#N' it stands for every mutant of that text in the
+    file."""
     listed = {}
     if not os.path.exists(EQUIVALENT_FILE):
         return listed
-    pattern = re.compile(r"^(\S+) \[([\w-]+)\] '(.*)' -> '(.*)'$")
+    pattern = re.compile(r"^([^\s:]+)(?::\d+)? \[([\w-]+)\] '(.*)' -> '(.*?)'(?: #(\d+))?$")
     key = None
     with open(EQUIVALENT_FILE, encoding='latin-1') as f:
         for text in f:
@@ -258,9 +274,18 @@ def read_equivalent():
             m = pattern.match(text)
             if not m:
                 sys.exit('mutate: %s: not a mutant line: %s' % (EQUIVALENT_FILE, text))
-            key = (m.group(1), m.group(2), norm(m.group(3)), norm(m.group(4)))
+            key = (m.group(1), m.group(2), norm(m.group(3)), norm(m.group(4)), int(m.group(5) or 0))
             listed[key] = ''
     return listed
+
+
+def equivalence(listed, mutant):
+    """The reason the mutant is listed as equivalent, or None."""
+    for occurrence in (mutant.occurrence, 0):
+        reason = listed.get(mutant.text_key() + (occurrence,))
+        if reason is not None:
+            return reason
+    return None
 
 
 # --- building and testing ---------------------------------------------------------
@@ -347,17 +372,20 @@ def main():
     parser.add_argument('--count', type=int, default=150, help='mutants in the sample (0: all)')
     parser.add_argument('--work', default=os.path.join(ROOT, 'build-mutate'))
     parser.add_argument('--list', action='store_true', help='print the sample and stop')
-    parser.add_argument('--only', help='only the mutants whose description contains this text')
+    parser.add_argument('--only', action='append', default=[],
+                        help='only the mutants whose description contains this text (repeatable: any of them)')
     args = parser.parse_args()
 
     tree = os.path.join(args.work, 'tree')
     build = os.path.join(args.work, 'build')
-    copy_tree(tree)
-    found = all_sites(tree)
+    # A listing reads the project's own files and leaves the work folder alone.
+    if not args.list:
+        copy_tree(tree)
+    found = all_sites(ROOT if args.list else tree)
     sample = list(found) if args.count <= 0 or args.count >= len(found) else \
         random.Random(args.seed).sample(found, args.count)
     if args.only:
-        sample = [m for m in sample if args.only in m.describe()]
+        sample = [m for m in sample if any(text in m.describe() for text in args.only)]
     sample.sort(key=lambda m: (m.path, m.line, m.op, m.after))
     print('%d mutation sites; sample of %d with seed %d' % (len(found), len(sample), args.seed), flush=True)
     if args.list:
@@ -389,7 +417,7 @@ def main():
             outcome, by = 'no-compile', ''
         else:
             outcome, by = run_tests(build)
-            if outcome == 'survived' and mutant.key() in equivalent:
+            if outcome == 'survived' and equivalence(equivalent, mutant) is not None:
                 outcome = 'equivalent'
         results.append((mutant, outcome, by))
         print('%3d/%d %-10s %s%s' % (number, len(sample), outcome, mutant.describe(), '  (' + by + ')' if by else ''),
@@ -408,7 +436,7 @@ def main():
         print('equivalent (scripts/mutate-equivalent.txt):')
         for mutant, outcome, _ in results:
             if outcome == 'equivalent':
-                print('  %s\n      %s' % (mutant.describe(), equivalent[mutant.key()]))
+                print('  %s\n      %s' % (mutant.describe(), equivalence(equivalent, mutant)))
     score = 100.0 * count['killed'] / counted if counted else 100.0
     print('\nseed %d: %d mutants, %d did not compile, %d equivalent; %d of %d killed: score %.1f %% (%.0f s)'
           % (args.seed, len(sample), count['no-compile'], count['equivalent'], count['killed'], counted, score,
