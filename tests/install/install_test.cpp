@@ -10,7 +10,8 @@ namespace {
 
 struct System {
   const char* os;
-  bool nt;  // takes the NT branch
+  bool nt;           // takes the NT branch
+  bool win4 = true;  // major version 4 or more
 };
 
 class FreshInstall : public ::testing::TestWithParam<System> {};
@@ -24,7 +25,7 @@ TEST_P(FreshInstall, LeavesAWorkingPrinterWithTheRecordsOfItsBranch) {
   RunResult run = m.Setup();
   ASSERT_EQ(run.status, 0) << run.err;
 
-  EXPECT_EQ(LogTexts(m), (std::vector<std::string>{nt ? "is_winnt = TRUE" : "is_winnt = FALSE", "is_win4 = TRUE",
+  EXPECT_EQ(LogTexts(m), (std::vector<std::string>{nt ? "is_winnt = TRUE" : "is_winnt = FALSE", GetParam().win4 ? "is_win4 = TRUE" : "is_win4 = FALSE",
                                                    "Printer Driver Directory: " + std::string(info.driver_dir)}));
   EXPECT_EQ(run.out, std::string(nt ? "Initializing Spooler\n\nAdding printer driver\n\n"
                                     : "Adding printer driver\n\nDriver directory: " + drv.substr(0, drv.size() - 1) +
@@ -103,7 +104,7 @@ TEST_P(FreshInstall, LeavesAWorkingPrinterWithTheRecordsOfItsBranch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, FreshInstall,
-                         ::testing::Values(System{"xp", true}, System{"2000", true}, System{"nt4", true},
+                         ::testing::Values(System{"xp", true}, System{"2000", true}, System{"nt4", true}, System{"nt351", true, false},
                                            System{"98", false}, System{"me", false}),
                          [](const auto& param) { return std::string("os_") + param.param.os; });
 

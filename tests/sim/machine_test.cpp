@@ -105,24 +105,28 @@ TEST(Machine, EachSystemHasItsVersionFoldersAndPrintKeys) {
   struct Case {
     const char* os;
     DWORD version;
+    int major, minor;  // the system's version number, as GetVersion's low and next byte hold it
     const char* system_dir;
     const char* monitor_driver;
     const char* drivers_key;
   } cases[] = {
-      {"95", 0xC3B60004u, "C:\\WINDOWS\\SYSTEM", "localmon.dll", "Windows 4.0\\Drivers"},
-      {"98", 0xC0000A04u, "C:\\WINDOWS\\SYSTEM", "localmon.dll", "Windows 4.0\\Drivers"},
-      {"me", 0xC0005A04u, "C:\\WINDOWS\\SYSTEM", "localmon.dll", "Windows 4.0\\Drivers"},
-      {"win32s", 0x80000A03u, "C:\\WINDOWS\\SYSTEM", "localmon.dll", "Windows 4.0\\Drivers"},
-      {"nt351", 0x04210333u, "C:\\WINNT\\system32", "localmon.dll", "Windows NT x86\\Drivers\\Version-2"},
-      {"nt4", 0x05650004u, "C:\\WINNT\\system32", "localmon.dll", "Windows NT x86\\Drivers\\Version-2"},
-      {"2000", 0x08930005u, "C:\\WINNT\\system32", "localspl.dll", "Windows NT x86\\Drivers\\Version-2"},
-      {"xp", 0x0A280105u, "C:\\WINDOWS\\system32", "localspl.dll", "Windows NT x86\\Drivers\\Version-2"},
+      {"95", 0xC3B60004u, 4, 0, "C:\\WINDOWS\\SYSTEM", "localmon.dll", "Windows 4.0\\Drivers"},
+      {"98", 0xC0000A04u, 4, 10, "C:\\WINDOWS\\SYSTEM", "localmon.dll", "Windows 4.0\\Drivers"},
+      {"me", 0xC0005A04u, 4, 90, "C:\\WINDOWS\\SYSTEM", "localmon.dll", "Windows 4.0\\Drivers"},
+      {"win32s", 0x80000A03u, 3, 10, "C:\\WINDOWS\\SYSTEM", "localmon.dll", "Windows 4.0\\Drivers"},
+      {"nt351", 0x04213303u, 3, 51, "C:\\WINNT\\system32", "localmon.dll", "Windows NT x86\\Drivers\\Version-2"},
+      {"nt4", 0x05650004u, 4, 0, "C:\\WINNT\\system32", "localmon.dll", "Windows NT x86\\Drivers\\Version-2"},
+      {"2000", 0x08930005u, 5, 0, "C:\\WINNT\\system32", "localspl.dll", "Windows NT x86\\Drivers\\Version-2"},
+      {"xp", 0x0A280105u, 5, 1, "C:\\WINDOWS\\system32", "localspl.dll", "Windows NT x86\\Drivers\\Version-2"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.os);
     TestMachine machine(c.os);
     machine.Use();
     EXPECT_EQ(GetVersion(), c.version);
+    EXPECT_EQ(GetVersion() & 0xFF, static_cast<DWORD>(c.major));
+    EXPECT_EQ((GetVersion() >> 8) & 0xFF, static_cast<DWORD>(c.minor));
+    EXPECT_EQ((GetVersion() >> 31) != 0, !winsim::Machine::Get().os().nt_family);
     char buffer[64];
     SetLastError(0xdeadbeef);
     UINT length = GetSystemDirectoryA(buffer, sizeof buffer);

@@ -13,7 +13,8 @@ namespace winsim {
 namespace {
 
 // GetVersion: low byte major, next byte minor, high word the build number on
-// NT; the 9x family and Win32s set bit 31.
+// NT; the 9x family and Win32s set bit 31. NT 3.51 (build 1057) is 3.51:
+// major 3 in the low byte, minor 51 (0x33) in the next.
 const std::vector<OsInfo>& Table() {
   static const std::vector<OsInfo> table = {
       {Os::Win95, "95", 0xC3B60004u, false, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\SYSTEM",
@@ -22,7 +23,7 @@ const std::vector<OsInfo>& Table() {
        "Windows 4.0"},
       {Os::WinMe, "me", 0xC0005A04u, false, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\SYSTEM",
        "Windows 4.0"},
-      {Os::NT351, "nt351", 0x04210333u, true, "C:\\WINNT", "C:\\WINNT\\system32",
+      {Os::NT351, "nt351", 0x04213303u, true, "C:\\WINNT", "C:\\WINNT\\system32",
        "C:\\WINNT\\system32\\spool\\drivers\\w32x86", "Windows NT x86"},
       {Os::NT4, "nt4", 0x05650004u, true, "C:\\WINNT", "C:\\WINNT\\system32",
        "C:\\WINNT\\system32\\spool\\drivers\\w32x86", "Windows NT x86"},
