@@ -12,6 +12,7 @@
 #include "install/helpers.h"
 #include "install/install_context.h"
 #include "platform/afx.h"
+#include "support/file_buffer.h"
 
 namespace {
 
@@ -23,6 +24,8 @@ bool ReadDataFile(const std::string& path, std::vector<BYTE>* content) {
   if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) return false;
   try {
     DWORD length = file.GetLength();
+    // A length no buffer of the program can hold fails as an allocation.
+    if (!FitsOneBuffer(length)) return false;
     try {
       content->assign(length, 0);
     } catch (const std::bad_alloc&) {

@@ -9,6 +9,7 @@
 #include "app/names.h"
 #include "app/texts.h"
 #include "platform/afx.h"
+#include "support/file_buffer.h"
 
 namespace {
 
@@ -54,7 +55,8 @@ bool ReadPage(std::string* text) {
   if (!page.Open(names::kEditorReadme, CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) return false;
   try {
     DWORD length = page.GetLength();
-    if (length == 0xFFFFFFFFu) return false;  // no room for the closing zero byte
+    // The page and its closing zero byte in one buffer, or no check at all.
+    if (!FitsOneBuffer(static_cast<unsigned long long>(length) + 1)) return false;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<size_t>(length) + 1]);
     if (!buffer) return false;
     memset(buffer.get(), 0, static_cast<size_t>(length) + 1);

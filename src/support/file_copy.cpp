@@ -6,6 +6,7 @@
 
 #include "app/texts.h"
 #include "platform/afx.h"
+#include "support/file_buffer.h"
 #include "support/setup_log.h"
 
 namespace {
@@ -69,7 +70,8 @@ int CopyFile(std::string source, std::string destination) {
     return 0;
   }
 
-  std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[length]);
+  // A length beyond what one buffer can hold is a failed allocation too.
+  std::unique_ptr<BYTE[]> buffer(FitsOneBuffer(length) ? new (std::nothrow) BYTE[length] : nullptr);
   if (!buffer) {
     LogFailure(texts::kLogCopyNew, source);
     CloseQuietly(in);

@@ -130,16 +130,29 @@ TEST(Win32sInstall, TakesTheNtBranchWithThe9xLibraryNames) {
   EXPECT_EQ(Config(m, "Uninstall"), "1");
 }
 
-// Phase G: a data file that can't be read ends setup silently right there.
-class MissingDataFile : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+// Phase G: a data file that can't be read, or whose buffer can't be had (2 GB
+// or more: beyond any buffer of the 32-bit program), ends setup silently
+// right there.
+struct DataFile {
+  const char* name;
+  bool too_large;       // grown to 2 GB instead of removed
+  const char* written;  // the values written before the end
+};
+
+class MissingDataFile : public ::testing::TestWithParam<DataFile> {};
 
 TEST_P(MissingDataFile, EndsSetupWithoutCompletion) {
   TestMachine m("xp");
   m.StageProduct();
-  m.Remove(std::string(kStaging) + GetParam().first);
+  const std::string file = std::string(kStaging) + GetParam().name;
+  if (GetParam().too_large)
+    ASSERT_EQ(truncate(m.Host(file).c_str(), 0x80000000LL), 0);  // sparse: no disk space taken
+  else
+    m.Remove(file);
   m.Write(kIni, "[Parameters]\r\nQuiet=7\r\n");
   RunResult run = m.Setup();
   EXPECT_EQ(run.status, kFailed);
+  EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.out.substr(run.out.find("Closing")), "Closing printer\n\nConfiguring printer\n\n");
   EXPECT_EQ(Summary(m), (std::vector<std::string>{"Sleep 3000", "Sleep 1000"}));
   winsim::Hive hive = HiveOf(m);
@@ -147,17 +160,24 @@ TEST_P(MissingDataFile, EndsSetupWithoutCompletion) {
   for (const char* name : {"TTFontSubTableSize", "TTFontSubTable", "PrinterData"})
     if (Bytes(hive, kDataKey, name) != "<absent>") written += std::string(name) + " ";
   if (Bytes(hive, kPrinterKey, "Default DevMode") != "<absent>") written += "DevMode";
-  EXPECT_EQ(written, GetParam().second);
+  EXPECT_EQ(written, GetParam().written);
   EXPECT_TRUE(hive.Find(kDataKey) != nullptr);
   EXPECT_TRUE(hive.Find(kEntryKey) == nullptr);
   EXPECT_EQ(Config(m, "Quiet"), "7") << "left for the next install that completes";
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, MissingDataFile,
-                         ::testing::Values(std::make_pair("fontsub.tbl", ""),
-                                           std::make_pair("printerdata.dat", "TTFontSubTableSize TTFontSubTable "),
-                                           std::make_pair("dfdevmdnt.dat",
-                                                          "TTFontSubTableSize TTFontSubTable PrinterData ")));
+                         ::testing::Values(DataFile{"fontsub.tbl", false, ""},
+                                           DataFile{"printerdata.dat", false, "TTFontSubTableSize TTFontSubTable "},
+                                           DataFile{"dfdevmdnt.dat", false,
+                                                    "TTFontSubTableSize TTFontSubTable PrinterData "},
+                                           DataFile{"printerdata.dat", true, "TTFontSubTableSize TTFontSubTable "},
+                                           DataFile{"dfdevmdnt.dat", true,
+                                                    "TTFontSubTableSize TTFontSubTable PrinterData "}),
+                         [](const auto& param) {
+                           std::string name = param.param.name;
+                           return name.substr(0, name.find('.')) + (param.param.too_large ? "_2GB" : "_missing");
+                         });
 
 TEST(EarlyEnd, NineXWithoutPostScriptDriverGuidesTheUserAndStops) {
   TestMachine m("98");

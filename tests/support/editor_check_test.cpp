@@ -1,6 +1,7 @@
 // The companion editor's version check: what the readme page states, read as
 // the C library reads a number, against the single-precision minimum 4.2.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -71,6 +72,16 @@ TEST_F(EditorCheckTest, NoPhraseNoMessage) {
   EXPECT_TRUE(Warns(std::string("This is version 1.0\0 trailing", 29)));
   EXPECT_FALSE(Warns(""));
   machine_.Remove(kReadme);
+  size_t before = machine_.JournalLines("MessageBox").size();
+  CheckEditorVersion(4.2f);
+  EXPECT_EQ(machine_.JournalLines("MessageBox").size(), before);
+}
+
+// A page of 2 GB can't be held with its closing zero byte by the 32-bit
+// program: no check, as for a page that can't be read.
+TEST_F(EditorCheckTest, APageTooLargeForOneBufferIsNotChecked) {
+  machine_.Write(kReadme, "This is version 1.0");
+  ASSERT_EQ(truncate(machine_.Host(kReadme).c_str(), 0x7FFFFFFFLL), 0);  // sparse
   size_t before = machine_.JournalLines("MessageBox").size();
   CheckEditorVersion(4.2f);
   EXPECT_EQ(machine_.JournalLines("MessageBox").size(), before);

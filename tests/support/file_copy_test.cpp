@@ -91,6 +91,18 @@ TEST_F(FileCopyTest, TheSourceIsSharedWithOtherReadersAndWriters) {
   EXPECT_EQ(machine_.Read(std::string(kSystem) + "gs.PPD"), machine_.Read(Staged("gs.PPD")));
 }
 
+// 2 GB is beyond any buffer of the 32-bit program: the copy fails as an
+// allocation, in both builds alike, and reads nothing.
+TEST_F(FileCopyTest, ASourceTooLargeForOneBufferIsAFailedAllocation) {
+  machine_.Write(Staged("huge.dat"), "");
+  ASSERT_EQ(truncate(machine_.Host(Staged("huge.dat")).c_str(), 0x80000000LL), 0);  // sparse
+  std::string destination = std::string(kSystem) + "huge.dat";
+  machine_.Write(destination, "old contents");
+  EXPECT_EQ(CopyFile(Staged("huge.dat"), destination), 0);
+  EXPECT_EQ(machine_.Read(destination), "");
+  EXPECT_EQ(machine_.Read(kLog), LogLine("CopyFile new Failed: ", Staged("huge.dat")));
+}
+
 TEST_F(FileCopyTest, ALongSourcePathIsLoggedWhole) {
   std::string folder = "c:\\" + std::string(120, 'd') + "\\res\\drivedir\\";
   std::string destination = std::string(kSystem) + "ztqmon.dll";
