@@ -1,6 +1,6 @@
 // Files on the simulated machine: name resolution, dispositions, sharing
-// (within a process and across processes), the read-only attribute, held
-// libraries, handles, deletion, moves and finds.
+// (within a process and across processes), the read-only, hidden and system
+// attributes, held libraries, handles, deletion, moves and finds.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -206,6 +206,45 @@ TEST_F(Files, ReadOnlyFilesRefuseWritesAndDeletion) {
   EXPECT_TRUE(open.ok());
   CloseHandle(open.handle);
   EXPECT_EQ(machine_.Read("c:\\zentaq\\locked.ini"), "[Parameters]\n");
+}
+
+// CREATE_ALWAYS with FILE_ATTRIBUTE_NORMAL can't replace a hidden or system
+// file; given the attributes the file has, it can. Other opens and the
+// deletion are not affected.
+TEST(HiddenAndSystemFiles, AreReplacedOnlyWithTheAttributesTheyHave) {
+  TestMachine m("xp", "[attributes]\nc:\\h.dat = hidden\nc:\\S.DAT = system\nc:\\hs.dat = hidden system\n");
+  m.Use();
+  const struct {
+    const char* name;
+    DWORD attributes;
+  } files[] = {{"c:\\h.dat", FILE_ATTRIBUTE_HIDDEN},
+               {"c:\\s.dat", FILE_ATTRIBUTE_SYSTEM},
+               {"c:\\hs.dat", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}};
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.name);
+    m.Write(f.name, "kept");
+    EXPECT_EQ(GetFileAttributesA(f.name), f.attributes | FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(OpenFile(f.name, GENERIC_WRITE, 0, CREATE_ALWAYS).error, 5u);
+    // Only one of two attributes given is not enough.
+    SetLastError(0xdeadbeef);
+    HANDLE partly = CreateFileA(f.name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    EXPECT_EQ(partly == INVALID_HANDLE_VALUE, f.attributes != FILE_ATTRIBUTE_HIDDEN);
+    if (partly != INVALID_HANDLE_VALUE) CloseHandle(partly);
+    EXPECT_EQ(m.Read(f.name), f.attributes == FILE_ATTRIBUTE_HIDDEN ? "" : "kept");
+    m.Write(f.name, "kept");
+    for (DWORD disposition : {static_cast<DWORD>(OPEN_EXISTING), static_cast<DWORD>(OPEN_ALWAYS)}) {
+      Open open = OpenFile(f.name, kReadWrite, 0, disposition);
+      EXPECT_TRUE(open.ok());
+      CloseHandle(open.handle);
+    }
+    SetLastError(0xdeadbeef);
+    HANDLE same = CreateFileA(f.name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, f.attributes, nullptr);
+    EXPECT_NE(same, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    CloseHandle(same);
+    EXPECT_EQ(m.Read(f.name), "");
+    EXPECT_TRUE(DeleteFileA(f.name));
+  }
 }
 
 TEST_F(Files, HeldLibrariesRefuseWritingWith32AndDeletionWith5) {

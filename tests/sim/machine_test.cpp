@@ -56,7 +56,9 @@ TEST(MachineIni, AnUnusableLineNamesFileAndLineAndLeavesTheFileAlone) {
       {"[machine]\ntime = 2005-01-03 8:05:00\n", "machine.ini:2: bad time"},
       {"[machine]\n\n[faults]\nCreateFileA = 5@0\n", "machine.ini:4: bad fault '5@0'"},
       {"[faults]\nCreateFileA = five\n", "machine.ini:2: bad fault 'five'"},
-      {"[attributes]\nc:\\a.txt = hidden\n", "machine.ini:2: unknown attribute 'hidden'"},
+      {"[attributes]\nc:\\a.txt = archive\n", "machine.ini:2: unknown attribute 'archive'"},
+      {"[attributes]\nc:\\a.txt = hidden, temporary\n", "machine.ini:2: unknown attribute 'hidden, temporary'"},
+      {"[attributes]\nc:\\a.txt =\n", "machine.ini:2: unknown attribute ''"},
       {"os = xp\n", "machine.ini:1: key 'os' outside a section"},
       {"[machine\nos = xp\n", "machine.ini:1: bad section line"},
   };
@@ -74,7 +76,7 @@ TEST(MachineIni, ValidSettingsAreRead) {
       "[Machine]\r\nOS = 98\r\nadmin = no\nspooler = stopped\nclock = virtual\n"
       "time = 2004-02-29 23:59:59\nmodule = c:\\program files\\z\\setup.exe\n"
       "[spooler]\nlocal_ports = LPT1:\n[faults]\nCreateFileA = 0x20@3\n"
-      "[attributes]\nC:\\Zentaq\\a.ini = readonly\n[elsewhere]\nanything = goes\n",
+      "[attributes]\nC:\\Zentaq\\a.ini = readonly\nc:\\b.sys = Hidden,SYSTEM\n[elsewhere]\nanything = goes\n",
       "machine.ini");
   EXPECT_EQ(s.os, winsim::Os::Win98);
   EXPECT_FALSE(s.admin);
@@ -84,7 +86,9 @@ TEST(MachineIni, ValidSettingsAreRead) {
   EXPECT_EQ(s.module, "c:\\program files\\z\\setup.exe");
   EXPECT_EQ(s.local_ports, "LPT1:");
   EXPECT_EQ(s.faults.at("CreateFileA"), "0x20@3");
-  ASSERT_EQ(s.readonly.size(), 1u);
+  EXPECT_EQ(s.attributes, (std::vector<std::pair<std::string, DWORD>>{
+                              {"C:\\Zentaq\\a.ini", FILE_ATTRIBUTE_READONLY},
+                              {"c:\\b.sys", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}));
 }
 
 TEST(Machine, AMissingDirectoryBecomesADefaultMachine) {

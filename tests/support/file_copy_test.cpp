@@ -110,6 +110,26 @@ TEST_F(FileCopyTest, ALongSourcePathIsLoggedWhole) {
   EXPECT_EQ(machine_.Read(kLog), LogLine("CopyFile InFile.Open Failed: ", folder + "ztqmon.dll"));
 }
 
+class HiddenDestinationTest : public FileCopyTest {
+ protected:
+  HiddenDestinationTest()
+      : FileCopyTest("[attributes]\nc:\\windows\\system32\\ztqmon.dll = hidden\n"
+                     "c:\\windows\\system32\\ztqmona.dll = system\n") {}
+};
+
+// The destination is opened to be replaced with normal attributes, which a
+// hidden or system file refuses (5): the old file stays.
+TEST_F(HiddenDestinationTest, KeepsTheOldFileAndTheLogNamesTheSource) {
+  for (const char* name : {"ztqmon.dll", "ztqmona.dll"}) {
+    std::string destination = std::string(kSystem) + name;
+    machine_.Write(destination, "installed earlier");
+    EXPECT_EQ(CopyFile(Staged(name), destination), 0);
+    EXPECT_EQ(machine_.Read(destination), "installed earlier");
+  }
+  EXPECT_EQ(machine_.Read(kLog), LogLine("CopyFile OutFile.Open Failed: ", Staged("ztqmon.dll")) +
+                                     LogLine("CopyFile OutFile.Open Failed: ", Staged("ztqmona.dll")));
+}
+
 class FailingWriteTest : public FileCopyTest {
  protected:
   // The first write of the run is the copy's; the second, the log line's.

@@ -21,9 +21,7 @@ BOOL FailBool(DWORD code) {
 }
 
 DWORD AttributesOf(const std::string& windows_path, bool is_dir) {
-  DWORD attributes = is_dir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-  if (winsim::IsReadOnly(windows_path)) attributes |= FILE_ATTRIBUTE_READONLY;
-  return attributes;
+  return (is_dir ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE) | winsim::GivenAttributes(windows_path);
 }
 
 // 100-nanosecond intervals since 1601-01-01 (UTC).

@@ -65,7 +65,7 @@ void MakeBufferPresent(int fd, char* buffer, DWORD count) {
 
 }  // namespace
 
-HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                    HANDLE) {
   DWORD code;
   if (winsim::Fault("CreateFileA", &code)) return Fail(code);
@@ -94,8 +94,13 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
     // The read-only attribute refuses write and delete access, and
     // replacing the file.
-    if ((request.write || request.remove || truncate) && winsim::IsReadOnly(name))
+    DWORD given = winsim::GivenAttributes(name);
+    if ((request.write || request.remove || truncate) && (given & FILE_ATTRIBUTE_READONLY))
       return Fail(ERROR_ACCESS_DENIED);
+    // CREATE_ALWAYS replaces a hidden or system file only when the new
+    // attributes keep what it has (FILE_ATTRIBUTE_NORMAL keeps neither).
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (disposition == CREATE_ALWAYS && (given & kKept & ~flags)) return Fail(ERROR_ACCESS_DENIED);
     // A loaded library's image is mapped: it can't be opened for writing.
     if ((request.write || truncate) && winsim::IsLibraryHeld(name)) return Fail(ERROR_SHARING_VIOLATION);
     object->fd = open(path.host.c_str(), (request.write || truncate ? O_RDWR : O_RDONLY) | O_CLOEXEC);

@@ -49,7 +49,9 @@ struct Settings {
   std::string module = "c:\\zentaq\\setup.exe";  // the running setup program's Windows path
   std::string local_ports = "LPT1:,COM1:,FILE:";
   std::map<std::string, std::string> faults;     // [faults] ApiName = CODE or CODE@N
-  std::vector<std::string> readonly;             // [attributes] path = readonly (Windows paths)
+  // [attributes] path = readonly, hidden, system: Windows paths and the
+  // FILE_ATTRIBUTE_* bits that each has beside the archive bit.
+  std::vector<std::pair<std::string, DWORD>> attributes;
 };
 
 // Parses machine.ini text. Throws MachineError naming `file` and the line.
@@ -124,6 +126,9 @@ struct ResolvedPath {
 ResolvedPath Resolve(const std::string& windows_path);
 // The canonical spelling used as identity (lower case, backslashes, drive).
 std::string CanonicalPath(const std::string& windows_path);
+// The attributes that machine.ini's [attributes] gives a path: read-only,
+// hidden, system (FILE_ATTRIBUTE_* bits), 0 when none.
+DWORD GivenAttributes(const std::string& windows_path);
 bool IsReadOnly(const std::string& windows_path);
 
 // --- handles -----------------------------------------------------------------

@@ -113,11 +113,16 @@ std::string CanonicalPath(const std::string& windows_path) {
   return canonical;
 }
 
-bool IsReadOnly(const std::string& windows_path) {
+DWORD GivenAttributes(const std::string& windows_path) {
   std::string canonical = CanonicalPath(windows_path);
-  for (const std::string& readonly : Machine::Get().settings().readonly)
-    if (CanonicalPath(readonly) == canonical) return true;
-  return false;
+  DWORD attributes = 0;
+  for (const auto& given : Machine::Get().settings().attributes)
+    if (CanonicalPath(given.first) == canonical) attributes |= given.second;
+  return attributes;
+}
+
+bool IsReadOnly(const std::string& windows_path) {
+  return (GivenAttributes(windows_path) & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 void MakeFolders(const std::string& root, const std::string& windows_folder) {

@@ -83,6 +83,30 @@ bool YesNo(const std::string& value, bool* result) {
   return true;
 }
 
+// "readonly", "hidden", "system", one or more, separated by commas or blanks.
+bool ParseAttributes(const std::string& value, DWORD* attributes) {
+  static const struct { const char* name; DWORD bit; } kNames[] = {
+      {"readonly", FILE_ATTRIBUTE_READONLY}, {"hidden", FILE_ATTRIBUTE_HIDDEN}, {"system", FILE_ATTRIBUTE_SYSTEM}};
+  std::string word;
+  *attributes = 0;
+  for (size_t i = 0; i <= value.size(); ++i) {
+    if (i < value.size() && value[i] != ',' && value[i] != ' ' && value[i] != '\t') {
+      word += value[i];
+      continue;
+    }
+    if (word.empty()) continue;
+    bool known = false;
+    for (const auto& name : kNames) {
+      if (LowerAscii(word) != name.name) continue;
+      *attributes |= name.bit;
+      known = true;
+    }
+    if (!known) return false;
+    word.clear();
+  }
+  return *attributes != 0;
+}
+
 }  // namespace
 
 bool ParseFaultSpec(const std::string& text, FaultSpec* spec) {
@@ -162,8 +186,10 @@ Settings ParseSettings(const std::string& text, const std::string& file) {
       if (lower_key != "local_ports") fail("unknown key '" + key + "' in [spooler]");
       settings.local_ports = value;
     } else if (section == "attributes") {
-      if (LowerAscii(value) != "readonly") fail("unknown attribute '" + value + "' (readonly)");
-      settings.readonly.push_back(key);
+      DWORD attributes = 0;
+      if (!ParseAttributes(value, &attributes))
+        fail("unknown attribute '" + value + "' (readonly, hidden, system)");
+      settings.attributes.emplace_back(key, attributes);
     }
     // Other sections belong to other tools and are left alone.
   }
