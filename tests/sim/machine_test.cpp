@@ -56,6 +56,9 @@ TEST(MachineIni, AnUnusableLineNamesFileAndLineAndLeavesTheFileAlone) {
       {"[machine]\ntime = 2005-01-03 8:05:00\n", "machine.ini:2: bad time"},
       {"[machine]\n\n[faults]\nCreateFileA = 5@0\n", "machine.ini:4: bad fault '5@0'"},
       {"[faults]\nCreateFileA = five\n", "machine.ini:2: bad fault 'five'"},
+      {"[machine]\nadmin = no\nos = 98\n", "machine.ini:2: admin = no on os = 98: the 9x systems"},
+      {"[machine]\nos = me\nadmin = No\n", "machine.ini:3: admin = no on os = me"},
+      {"[machine]\nadmin = no\n[faults]\n[machine]\nos = WIN32S\n", "machine.ini:2: admin = no on os = win32s"},
       {"[attributes]\nc:\\a.txt = archive\n", "machine.ini:2: unknown attribute 'archive'"},
       {"[attributes]\nc:\\a.txt = hidden, temporary\n", "machine.ini:2: unknown attribute 'hidden, temporary'"},
       {"[attributes]\nc:\\a.txt =\n", "machine.ini:2: unknown attribute ''"},
@@ -73,13 +76,15 @@ TEST(MachineIni, AnUnusableLineNamesFileAndLineAndLeavesTheFileAlone) {
 
 TEST(MachineIni, ValidSettingsAreRead) {
   winsim::Settings s = winsim::ParseSettings(
-      "[Machine]\r\nOS = 98\r\nadmin = no\nspooler = stopped\nclock = virtual\n"
+      "[Machine]\r\nOS = nt4\r\nadmin = no\nspooler = stopped\nclock = virtual\n"
       "time = 2004-02-29 23:59:59\nmodule = c:\\program files\\z\\setup.exe\n"
       "[spooler]\nlocal_ports = LPT1:\n[faults]\nCreateFileA = 0x20@3\n"
       "[attributes]\nC:\\Zentaq\\a.ini = readonly\nc:\\b.sys = Hidden,SYSTEM\n[elsewhere]\nanything = goes\n",
       "machine.ini");
-  EXPECT_EQ(s.os, winsim::Os::Win98);
+  EXPECT_EQ(s.os, winsim::Os::NT4);
   EXPECT_FALSE(s.admin);
+  // On 9x only the last word counts: rights given back are no rights denied.
+  EXPECT_TRUE(winsim::ParseSettings("[machine]\nos = 95\nadmin = no\nadmin = yes\n", "machine.ini").admin);
   EXPECT_FALSE(s.spooler_running);
   EXPECT_TRUE(s.virtual_clock);
   EXPECT_EQ(s.time, "2004-02-29 23:59:59");

@@ -135,6 +135,7 @@ Settings ParseSettings(const std::string& text, const std::string& file) {
   std::string line;
   std::string section;
   int line_no = 0;
+  int admin_no_line = 0;  // the line that took the rights away, if one did
   auto fail = [&](const std::string& reason) {
     throw MachineError(file + ":" + std::to_string(line_no) + ": " + reason);
   };
@@ -161,6 +162,7 @@ Settings ParseSettings(const std::string& text, const std::string& file) {
         if (!ParseOs(value, &settings.os)) fail("unknown os '" + value + "'");
       } else if (lower_key == "admin") {
         if (!YesNo(value, &settings.admin)) fail("unknown admin value '" + value + "' (yes, no)");
+        admin_no_line = settings.admin ? 0 : line_no;
       } else if (lower_key == "spooler") {
         std::string v = LowerAscii(value);
         if (v != "running" && v != "stopped") fail("unknown spooler value '" + value + "' (running, stopped)");
@@ -192,6 +194,13 @@ Settings ParseSettings(const std::string& text, const std::string& file) {
       settings.attributes.emplace_back(key, attributes);
     }
     // Other sections belong to other tools and are left alone.
+  }
+  // Windows 95, 98, Me and Win32s know no user rights: every user may write
+  // HKEY_LOCAL_MACHINE and change the spooler.
+  if (admin_no_line && !InfoOf(settings.os).nt_family) {
+    line_no = admin_no_line;
+    fail(std::string("admin = no on os = ") + InfoOf(settings.os).name +
+         ": the 9x systems and Win32s have no rights to deny");
   }
   return settings;
 }
