@@ -59,6 +59,10 @@ TEST(MachineIni, AnUnusableLineNamesFileAndLineAndLeavesTheFileAlone) {
       {"[machine]\nadmin = no\nos = 98\n", "machine.ini:2: admin = no on os = 98: the 9x systems"},
       {"[machine]\nos = me\nadmin = No\n", "machine.ini:3: admin = no on os = me"},
       {"[machine]\nadmin = no\n[faults]\n[machine]\nos = WIN32S\n", "machine.ini:2: admin = no on os = win32s"},
+      {"[spooler]\nstop_ms = 2s\n", "machine.ini:2: bad stop_ms '2s'"},
+      {"[spooler]\nstop_ms = -1\n", "machine.ini:2: bad stop_ms '-1'"},
+      {"[spooler]\nstop_ms = 4294967296\n", "machine.ini:2: bad stop_ms '4294967296'"},
+      {"[spooler]\nstop_ms =\n", "machine.ini:2: bad stop_ms ''"},
       {"[attributes]\nc:\\a.txt = archive\n", "machine.ini:2: unknown attribute 'archive'"},
       {"[attributes]\nc:\\a.txt = hidden, temporary\n", "machine.ini:2: unknown attribute 'hidden, temporary'"},
       {"[attributes]\nc:\\a.txt =\n", "machine.ini:2: unknown attribute ''"},
@@ -78,7 +82,7 @@ TEST(MachineIni, ValidSettingsAreRead) {
   winsim::Settings s = winsim::ParseSettings(
       "[Machine]\r\nOS = nt4\r\nadmin = no\nspooler = stopped\nclock = virtual\n"
       "time = 2004-02-29 23:59:59\nmodule = c:\\program files\\z\\setup.exe\n"
-      "[spooler]\nlocal_ports = LPT1:\n[faults]\nCreateFileA = 0x20@3\n"
+      "[spooler]\nlocal_ports = LPT1:\nSTOP_MS = 4294967295\n[faults]\nCreateFileA = 0x20@3\n"
       "[attributes]\nC:\\Zentaq\\a.ini = readonly\nc:\\b.sys = Hidden,SYSTEM\n[elsewhere]\nanything = goes\n",
       "machine.ini");
   EXPECT_EQ(s.os, winsim::Os::NT4);
@@ -90,6 +94,8 @@ TEST(MachineIni, ValidSettingsAreRead) {
   EXPECT_EQ(s.time, "2004-02-29 23:59:59");
   EXPECT_EQ(s.module, "c:\\program files\\z\\setup.exe");
   EXPECT_EQ(s.local_ports, "LPT1:");
+  EXPECT_EQ(s.spooler_stop_ms, 0xFFFFFFFFu);
+  EXPECT_EQ(winsim::ParseSettings("[spooler]\n", "machine.ini").spooler_stop_ms, 0u);
   EXPECT_EQ(s.faults.at("CreateFileA"), "0x20@3");
   EXPECT_EQ(s.attributes, (std::vector<std::pair<std::string, DWORD>>{
                               {"C:\\Zentaq\\a.ini", FILE_ATTRIBUTE_READONLY},

@@ -1,7 +1,9 @@
 // The service control manager of the simulated machine and the spooler's
-// running state: stop and start as Windows answers them, the journal, the
-// monitor libraries that go and come with the spooler, and a state that
-// outlives the process but not a boot.
+// running state: stop, start and status as Windows answers them, a stop that
+// takes its time, the journal, the monitor libraries that go and come with
+// the spooler, and a state that outlives the process but not a boot.
+#include <unistd.h>
+
 #include <cstring>
 #include <functional>
 
@@ -11,7 +13,7 @@ namespace {
 
 struct Spooler {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  SC_HANDLE service = OpenServiceA(manager, "spooler", SERVICE_STOP | SERVICE_START);
+  SC_HANDLE service = OpenServiceA(manager, "spooler", SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS);
   ~Spooler() {
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
@@ -21,6 +23,14 @@ struct Spooler {
     return Call([&] { return ControlService(service, SERVICE_CONTROL_STOP, &status); });
   }
   Outcome Start() { return Call([&] { return StartServiceA(service, 0, nullptr); }); }
+  // The state and the wait hint that QueryServiceStatus reports, "failed" when it fails.
+  std::string Query() {
+    SERVICE_STATUS status;
+    if (!QueryServiceStatus(service, &status)) return "failed";
+    static const char* const kStates[] = {"?", "stopped", "start pending", "stop pending", "running"};
+    std::string state = status.dwCurrentState < 5 ? kStates[status.dwCurrentState] : "?";
+    return status.dwWaitHint ? state + " " + std::to_string(status.dwWaitHint) : state;
+  }
 };
 
 Outcome Enumerate() {
@@ -47,10 +57,66 @@ TEST(SpoolerService, StopsAndStartsOnceEachAndJournalsEveryRequest) {
                                      "StartService\tSpooler\t0", "StartService\tSpooler\t1056"}));
 }
 
+// A stop takes stop_ms. Meanwhile the service is STOP_PENDING: it takes no
+// control and no start, and the spooler still answers and holds its
+// monitors. On the virtual clock only Sleep brings the end nearer, from one
+// process to the next; then the spooler is stopped until someone starts it.
+TEST(SpoolerService, AStopUnderWayEndsAfterStopMsOfSleepAndStaysStopped) {
+  TestMachine m("xp", "[spooler]\nstop_ms = 1200\n");
+  m.Use();
+  m.Write(SystemFile("kept.dll"), "monitor");
+  ASSERT_EQ(AddMonitor("Kept", "kept.dll"), Ok());
+  Spooler spooler;
+  SERVICE_STATUS status;
+  ASSERT_TRUE(ControlService(spooler.service, SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+  EXPECT_EQ(status.dwControlsAccepted, 0u);
+  EXPECT_EQ(spooler.Query(), "stop pending 1200");
+  EXPECT_EQ(spooler.Start(), Fails(ERROR_SERVICE_ALREADY_RUNNING));
+  EXPECT_EQ(spooler.Stop(), Fails(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
+  EXPECT_EQ(Enumerate(), Ok());
+  EXPECT_TRUE(winsim::IsLibraryHeld(SystemFile("kept.dll")));
+  Sleep(1000);
+  m.Use();  // as another process on the machine finds it
+  EXPECT_EQ(Spooler().Query(), "stop pending 200");
+  Sleep(200);
+  EXPECT_EQ(spooler.Query(), "stopped");
+  EXPECT_FALSE(winsim::IsLibraryHeld(SystemFile("kept.dll")));
+  EXPECT_EQ(Enumerate(), Fails(RPC_S_SERVER_UNAVAILABLE));
+  Sleep(5000);
+  EXPECT_EQ(spooler.Query(), "stopped");
+  EXPECT_EQ(spooler.Start(), Ok());
+  EXPECT_EQ(spooler.Query(), "running");
+  EXPECT_TRUE(winsim::IsLibraryHeld(SystemFile("kept.dll")));
+  EXPECT_EQ(m.JournalLines(), (Names{"ControlService\tSpooler\t1\t0", "StartService\tSpooler\t1056",
+                                     "ControlService\tSpooler\t1\t1061", "Sleep\t1000", "Sleep\t200",
+                                     "Sleep\t5000", "StartService\tSpooler\t0"}));
+
+  // A boot ends a stop under way: the spooler starts as machine.ini has it.
+  ASSERT_EQ(spooler.Stop(), Ok());
+  winsim::ForgetSpoolerState();
+  EXPECT_EQ(spooler.Query(), "running");
+}
+
+// On the real clock the stop ends stop_ms after the request, host time,
+// whether or not anyone sleeps meanwhile.
+TEST(SpoolerService, OnTheRealClockAStopEndsInHostTime) {
+  TestMachine m("2000", "clock = real\n[spooler]\nstop_ms = 300\n");
+  m.Use();
+  Spooler spooler;
+  ASSERT_EQ(spooler.Stop(), Ok());
+  EXPECT_EQ(spooler.Query().rfind("stop pending", 0), 0u);
+  usleep(400 * 1000);
+  m.Use();
+  EXPECT_EQ(Spooler().Query(), "stopped");
+}
+
 TEST(SpoolerService, StoppedAtBootStartsOnRequestAndABootForgetsWhatProgramsDid) {
   TestMachine m("nt4", "spooler = stopped");
   m.Use();
   EXPECT_EQ(Enumerate(), Fails(RPC_S_SERVER_UNAVAILABLE));
+  EXPECT_EQ(Spooler().Query(), "stopped");
+  EXPECT_EQ(Call([] { return QueryServiceStatus(Spooler().service, nullptr); }), Fails(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(Spooler().Start(), Ok());
   EXPECT_EQ(Enumerate(), Ok());
   winsim::ForgetSpoolerState();
@@ -86,6 +152,17 @@ TEST(ServiceControl, RefusesBadHandlesOtherServicesAndMissingRights) {
             Fails(ERROR_SERVICE_DOES_NOT_EXIST));
   SC_HANDLE query = OpenServiceA(manager, "Spooler", SERVICE_QUERY_STATUS);
   ASSERT_NE(query, nullptr);
+  EXPECT_EQ(Call([&] { return QueryServiceStatus(query, &status); }), Ok());
+  EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(status.dwControlsAccepted, 1u);  // SERVICE_ACCEPT_STOP
+  // The handle first, then the pointer (ERROR_INVALID_ADDRESS after NT 4.0), then the right to ask.
+  EXPECT_EQ(Call([&] { return QueryServiceStatus(nullptr, nullptr); }), Fails(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(Call([&] { return QueryServiceStatus(manager, &status); }), Fails(ERROR_INVALID_HANDLE));
+  SC_HANDLE read_only = OpenServiceA(manager, "Spooler", 0x00020000);  // READ_CONTROL
+  ASSERT_NE(read_only, nullptr);
+  EXPECT_EQ(Call([&] { return QueryServiceStatus(read_only, nullptr); }), Fails(487));
+  EXPECT_EQ(Call([&] { return QueryServiceStatus(read_only, &status); }), Fails(ERROR_ACCESS_DENIED));
+  CloseServiceHandle(read_only);
   EXPECT_EQ(Call([&] { return ControlService(query, SERVICE_CONTROL_STOP, &status); }), Fails(ERROR_ACCESS_DENIED));
   EXPECT_EQ(Call([&] { return ControlService(manager, SERVICE_CONTROL_STOP, &status); }), Fails(ERROR_INVALID_HANDLE));
   EXPECT_EQ(Call([&] { return StartServiceA(nullptr, 0, nullptr); }), Fails(ERROR_INVALID_HANDLE));
@@ -106,6 +183,7 @@ TEST(ServiceControl, IsNotImplementedOnNineXWhoseSpoolerNeverStops) {
   EXPECT_EQ(Call([&] { return OpenServiceA(any, "Spooler", 0) != nullptr; }), Fails(ERROR_CALL_NOT_IMPLEMENTED));
   EXPECT_EQ(Call([&] { return ControlService(any, SERVICE_CONTROL_STOP, &status); }), Fails(ERROR_CALL_NOT_IMPLEMENTED));
   EXPECT_EQ(Call([&] { return StartServiceA(any, 0, nullptr); }), Fails(ERROR_CALL_NOT_IMPLEMENTED));
+  EXPECT_EQ(Call([&] { return QueryServiceStatus(any, &status); }), Fails(ERROR_CALL_NOT_IMPLEMENTED));
   EXPECT_EQ(Call([&] { return CloseServiceHandle(any); }), Fails(ERROR_CALL_NOT_IMPLEMENTED));
   EXPECT_EQ(Enumerate(), Ok());
 }

@@ -102,6 +102,26 @@ TEST(WinsimScenario, UninstallIsAnsweredThroughAnswer) {
   EXPECT_EQ(Slurp(machine + "/answers"), "");
 }
 
+// A spooler that takes 200 s to stop outlasts both restarts of an uninstall
+// (each gives up after 30 s of waiting for each state): the next process
+// finds the stop still under way, 200 s less the 122 s of pauses, and a
+// reboot forgets it.
+TEST(WinsimScenario, AStopUnderWayOutlivesTheRunThatAskedForIt) {
+  Scratch scratch;
+  std::string machine = scratch / "xp";
+  InitMachine(machine, "xp");
+  Spit(machine + "/machine.ini",
+       Slurp(machine + "/machine.ini") + "\n[machine]\nclock = virtual\n[spooler]\nstop_ms = 200000\n");
+  ASSERT_EQ(Winsim({"run", machine}).status, 0);
+  ASSERT_EQ(Winsim({"answer", machine, "yes"}).status, 0);
+  ASSERT_EQ(Winsim({"run", machine, "--", "uninstall"}).status, 0);
+  RunResult show = Winsim({"show", machine});
+  EXPECT_TRUE(Has(Section(show.out, "machine"), "spooler  stopping (78000 ms left)")) << show.out;
+  ASSERT_EQ(Winsim({"reboot", machine}).status, 0);
+  show = Winsim({"show", machine});
+  EXPECT_TRUE(Has(Section(show.out, "machine"), "spooler  running")) << show.out;
+}
+
 TEST(WinsimScenario, RunPassesArgumentsMachineAndExitStatusThrough) {
   Scratch scratch;
   std::string machine = scratch / "m";

@@ -43,7 +43,12 @@ void ShowMachine(std::ostream& out, const std::string& dir) {
   table.Add({"admin", s.admin ? "yes" : "no"});
   // The service's current state: a program may have stopped or started it
   // since boot, so machine.ini's setting is only where it began.
-  table.Add({"spooler", winsim::SpoolerRunning() ? "running" : "stopped"});
+  DWORD stop_left = 0;
+  winsim::ServiceState spooler = winsim::SpoolerState(&stop_left);
+  table.Add({"spooler", spooler == winsim::ServiceState::kRunning   ? "running"
+                        : spooler == winsim::ServiceState::kStopped ? "stopped"
+                                                                    : "stopping (" + std::to_string(stop_left) +
+                                                                          " ms left)"});
   table.Add({"module", s.module});
   table.Print(out);
 }

@@ -1,5 +1,7 @@
-// Time: Sleep waits for real only with clock = real; GetLocalTime reads the
-// machine's fixed time when it has one, else the host's local time.
+// Time: Sleep waits for real only with clock = real (on the virtual clock it
+// returns at once, and the time it asked for passes for the machine's
+// spooler service all the same); GetLocalTime reads the machine's fixed time
+// when it has one, else the host's local time.
 #include <sys/time.h>
 
 #include <cerrno>
@@ -22,12 +24,15 @@ WORD DayOfWeek(int year, int month, int day) {
 void Sleep(DWORD milliseconds) {
   const winsim::Settings& settings = winsim::Machine::Get().settings();
   winsim::Journal({"Sleep", std::to_string(milliseconds)});
-  if (settings.virtual_clock) return;
-  struct timespec wait;
-  wait.tv_sec = milliseconds / 1000;
-  wait.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-  while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+  if (!settings.virtual_clock) {
+    struct timespec wait;
+    wait.tv_sec = milliseconds / 1000;
+    wait.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
   }
+  // On the virtual clock only Sleep lets time pass on the machine.
+  winsim::SpoolerTimePassed(milliseconds);
 }
 
 void GetLocalTime(LPSYSTEMTIME time) {

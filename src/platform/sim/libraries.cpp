@@ -25,6 +25,7 @@ std::string TextOf(const RegValue& value) {
 }  // namespace
 
 bool IsLibraryHeld(const std::string& windows_path) {
+  SpoolerState();  // a stop whose time has come ends first, and lets go of every library
   std::string canonical = CanonicalPath(windows_path);
   for (const std::string& path : Loaded())
     if (path == canonical) return true;
@@ -46,7 +47,10 @@ void ReleaseAllLibraries() {
   if (!Loaded().empty()) WriteLoaded({});
 }
 
-std::vector<std::string> HeldLibraries() { return Loaded(); }
+std::vector<std::string> HeldLibraries() {
+  SpoolerState();
+  return Loaded();
+}
 
 void Reboot() {
   MachineLock lock;

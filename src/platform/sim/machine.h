@@ -48,6 +48,7 @@ struct Settings {
   std::string time;                              // "YYYY-MM-DD HH:MM:SS" or empty
   std::string module = "c:\\zentaq\\setup.exe";  // the running setup program's Windows path
   std::string local_ports = "LPT1:,COM1:,FILE:";
+  DWORD spooler_stop_ms = 0;                     // [spooler] stop_ms: how long a requested stop takes
   std::map<std::string, std::string> faults;     // [faults] ApiName = CODE or CODE@N
   // [attributes] path = readonly, hidden, system: Windows paths and the
   // FILE_ATTRIBUTE_* bits that each has beside the archive bit.
@@ -180,11 +181,20 @@ void Reboot();
 
 // --- the spooler service (services.cpp; state.ini [spooler]) ------------------
 
-// Whether the spooler runs now. On the NT family it is the service "Spooler":
+enum class ServiceState { kStopped, kStopPending, kRunning };
+
+// The state of the spooler now. On the NT family it is the service "Spooler":
 // as the last stop or start by a program left it, else as machine.ini's
-// `spooler` has it at boot. On 9x it is part of the system and always runs.
+// `spooler` has it at boot; a stop under way ends here once its time has
+// passed (machine.ini [spooler] stop_ms), and *stop_left_ms tells how long
+// it has still to go. On 9x the spooler is part of the system and always runs.
+ServiceState SpoolerState(DWORD* stop_left_ms = nullptr);
+// Running or still stopping: the spooler answers calls.
 bool SpoolerRunning();
 void SetSpoolerRunning(bool running);
+// Sleep lets time pass on the machine: a stop under way on the virtual clock
+// comes that much nearer its end.
+void SpoolerTimePassed(DWORD milliseconds);
 // Forgets what programs did to the service, so that machine.ini's state
 // holds again (the machine boots).
 void ForgetSpoolerState();

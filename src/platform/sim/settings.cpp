@@ -185,8 +185,16 @@ Settings ParseSettings(const std::string& text, const std::string& file) {
       if (!ParseFaultSpec(value, &spec)) fail("bad fault '" + value + "' for " + key + " (CODE or CODE@N)");
       settings.faults[key] = value;
     } else if (section == "spooler") {
-      if (lower_key != "local_ports") fail("unknown key '" + key + "' in [spooler]");
-      settings.local_ports = value;
+      if (lower_key == "local_ports") {
+        settings.local_ports = value;
+      } else if (lower_key == "stop_ms") {
+        unsigned long long ms = 0;
+        if (!AllDigits(value) || !ParseNumber(value, 0xFFFFFFFFull, &ms))
+          fail("bad stop_ms '" + value + "' (milliseconds, 0 to 4294967295)");
+        settings.spooler_stop_ms = static_cast<DWORD>(ms);
+      } else {
+        fail("unknown key '" + key + "' in [spooler]");
+      }
     } else if (section == "attributes") {
       DWORD attributes = 0;
       if (!ParseAttributes(value, &attributes))

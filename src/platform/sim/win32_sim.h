@@ -401,6 +401,7 @@ SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access);
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access);
 BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
 BOOL StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR* argv);
+BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
 BOOL CloseServiceHandle(SC_HANDLE handle);
 
 // shlwapi, shell32, user32
