@@ -215,6 +215,8 @@ const std::vector<Row>& InstallRows() {
       {"upgrade-xp", "StartServiceA", "5", kFailed, "H", "rpc",
           "$nt|DeletePrinterDriver: 1722|DeleteMonitor: 1722|$ntdir|AddMonitor: 1722|AddPrinterDriver: 1722|"
           "AddPrinter: 1722"},
+      {"upgrade-xp", "QueryServiceStatus", "5@1", kOk, "H", "", "="},
+      {"upgrade-xp", "QueryServiceStatus", "5", kOk, "H", "", "="},
       {"upgrade-xp", "CloseServiceHandle", "6@1", kOk, "H", "", "="},
       {"upgrade-xp", "CloseServiceHandle", "6", kOk, "H", "", "="},
       {"upgrade-xp", "DeletePrinterDriverA", "1722@1", kOk, "H", "", "$nt|DeletePrinterDriver: 1722|$ntdir"},

@@ -7,8 +7,9 @@
 // logged with their codes ("startrpc", "DeletePrinterDriver", "DeleteMonitor");
 // a printer that can't be opened or deleted keeps its driver (3001) and its
 // port's monitor (3008). A spooler that can't be started again makes the
-// later spooler calls fail with 1722. Registry and profile failures are
-// silent. A failing message box gives no Yes: nothing is done (1602).
+// later spooler calls fail with 1722; a status that can't be asked ends the
+// restart's waits at once. Registry and profile failures are silent. A
+// failing message box gives no Yes: nothing is done (1602).
 #include "fault_matrix.h"
 
 namespace matrix {
@@ -41,6 +42,8 @@ const std::vector<Row>& UninstallRows() {
       {"uninstall-xp", "StartServiceA", "5@1", kOk, "-", "ask,final",
           "DeletePrinterDriver: 1722|DeleteMonitor: 1722"},
       {"uninstall-xp", "StartServiceA", "5", kOk, "-", "ask,final", "DeletePrinterDriver: 1722|DeleteMonitor: 1722"},
+      {"uninstall-xp", "QueryServiceStatus", "5@1", kOk, "-", "ask,final", "="},
+      {"uninstall-xp", "QueryServiceStatus", "5", kOk, "-", "ask,final", "="},
       {"uninstall-xp", "CloseServiceHandle", "6@1", kOk, "-", "ask,final", "="},
       {"uninstall-xp", "CloseServiceHandle", "6", kOk, "-", "ask,final", "="},
       {"uninstall-xp", "DeletePrinterDriverA", "1722@1", kOk, "-", "ask,final", "DeletePrinterDriver: 1722"},

@@ -1,5 +1,6 @@
 // RestartSpooler: the stop request, 500 ms, the start request, 500 ms,
-// whatever the system answers.
+// whatever the system answers; between them, and after them, the waits for a
+// spooler slow to stop.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -39,6 +40,57 @@ TEST(RestartSpooler, StartsASpoolerThatWasStopped) {
   EXPECT_EQ(m.JournalLines(), (Lines{"ControlService\tSpooler\t1\t1062", "Sleep\t500", "StartService\tSpooler\t0",
                                      "Sleep\t500"}));
   EXPECT_TRUE(winsim::SpoolerRunning());
+}
+
+// A spooler slower to stop than the first pause: the start waits for the
+// stopped state, asking every 250 ms, and the spooler runs again with the
+// registered monitors. Nothing more is journaled than the pauses.
+TEST(RestartSpooler, WaitsForASlowStopBeforeItStarts) {
+  TestMachine m("xp", "[spooler]\nstop_ms = 2000\n");
+  m.Use();
+  m.Write(SystemFile("kept.dll"), "monitor");
+  MONITOR_INFO_2A info{const_cast<char*>("Kept"), nullptr, const_cast<char*>("kept.dll")};
+  ASSERT_TRUE(AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&info)));
+  RestartSpooler();
+  Lines polls(6, "Sleep\t250");  // 500 + 6 x 250: the 2000 ms of the stop
+  Lines expected{"ControlService\tSpooler\t1\t0", "Sleep\t500"};
+  expected.insert(expected.end(), polls.begin(), polls.end());
+  expected.insert(expected.end(), {"StartService\tSpooler\t0", "Sleep\t500"});
+  EXPECT_EQ(m.JournalLines(), expected);
+  EXPECT_EQ(winsim::SpoolerState(), winsim::ServiceState::kRunning);
+  EXPECT_TRUE(winsim::IsLibraryHeld(SystemFile("kept.dll")));
+}
+
+// A spooler that takes longer than the 30 s wait: the start comes while it
+// is still stopping and fails, the wait for it to run ends at its limit too,
+// and the spooler, stopped meanwhile, is left so.
+TEST(RestartSpooler, EachWaitEndsAfterThirtySeconds) {
+  TestMachine m("2000", "[spooler]\nstop_ms = 40000\n");
+  m.Use();
+  RestartSpooler();
+  Lines polls(120, "Sleep\t250");
+  Lines expected{"ControlService\tSpooler\t1\t0", "Sleep\t500"};
+  expected.insert(expected.end(), polls.begin(), polls.end());
+  expected.insert(expected.end(), {"StartService\tSpooler\t1056", "Sleep\t500"});
+  expected.insert(expected.end(), polls.begin(), polls.end());
+  EXPECT_EQ(m.JournalLines(), expected);
+  EXPECT_EQ(winsim::SpoolerState(), winsim::ServiceState::kStopped);
+}
+
+// On the real clock the waits take host time: a stop of 1.5 s ends during
+// the pauses of 250 ms that follow the first pause.
+TEST(RestartSpooler, OnTheRealClockWaitsForTheStopInHostTime) {
+  TestMachine m("xp", "clock = real\n[spooler]\nstop_ms = 1500\n");
+  m.Use();
+  RestartSpooler();
+  Lines journal = m.JournalLines();
+  ASSERT_GE(journal.size(), 4u);
+  EXPECT_EQ(Lines(journal.begin(), journal.begin() + 2), (Lines{"ControlService\tSpooler\t1\t0", "Sleep\t500"}));
+  EXPECT_EQ(Lines(journal.end() - 2, journal.end()), (Lines{"StartService\tSpooler\t0", "Sleep\t500"}));
+  Lines polls(journal.begin() + 2, journal.end() - 2);
+  EXPECT_LE(polls.size(), 4u);  // 500 + 4 x 250 = 1500: no more pauses than the stop needs
+  EXPECT_EQ(polls, Lines(polls.size(), "Sleep\t250"));
+  EXPECT_EQ(winsim::SpoolerState(), winsim::ServiceState::kRunning);
 }
 
 // Without rights the manager refuses and the NULL handle makes the rest fail;

@@ -213,6 +213,36 @@ TEST(Upgrade, OnNtStaleRecordsOfAnEarlierInstallationAreCleared) {
   }
 }
 
+// A spooler that takes 2 s to stop: each restart waits for it before the
+// start, so the uninstall's removals and the reinstall find it running (a
+// start refused while it stopped left it stopped: the removals failed with
+// 1722, or the new monitor and driver were refused with the RPC message).
+TEST(SlowSpooler, IsRunningAgainAfterEachRestartOfTheUninstallAndTheUpgrade) {
+  TestMachine m("xp", "[spooler]\nstop_ms = 2000\n");
+  m.StageProduct();
+  ASSERT_EQ(m.Setup().status, 0);
+  m.Write(std::string(kStaging) + "ztqmon.dll", "the new release's monitor");
+  Outcome upgrade = Next(m);
+  EXPECT_EQ(upgrade.result.status, 0) << upgrade.result.err;
+  EXPECT_EQ(Boxes(upgrade.events), std::vector<std::string>{});
+  EXPECT_EQ(upgrade.log, (std::vector<std::string>{"is_winnt = TRUE", "is_win4 = TRUE",
+                                                   "Printer Driver Directory: " + std::string(Info("xp").driver_dir)}));
+  EXPECT_EQ(m.Read(std::string(Info("xp").system_dir) + "\\ztqmon.dll"), "the new release's monitor");
+  EXPECT_EQ(Present(m), "monitor printer driver entry");
+
+  m.Answer({"yes"});
+  Outcome uninstall = Next(m, {"uninstall"});
+  EXPECT_EQ(uninstall.result.status, 0) << uninstall.result.err;
+  EXPECT_EQ(uninstall.log, std::vector<std::string>{}) << "every removal succeeded";
+  EXPECT_EQ(Present(m), "");
+  std::vector<std::string> starts;
+  for (const std::string& event : uninstall.events)
+    if (event.rfind("StartService", 0) == 0) starts.push_back(event);
+  EXPECT_EQ(starts, (std::vector<std::string>{"StartService Spooler 0", "StartService Spooler 0"}));
+  m.Use();
+  EXPECT_EQ(winsim::SpoolerState(), winsim::ServiceState::kRunning);
+}
+
 // A library that can't be deleted for another reason counts as held; no
 // uninstall frees it.
 TEST(Upgrade, OnNtALibraryThatStaysHeldEndsWithTheRebootMessage) {
