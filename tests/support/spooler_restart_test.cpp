@@ -62,9 +62,9 @@ TEST(RestartSpooler, WaitsForASlowStopBeforeItStarts) {
 }
 
 // A spooler that takes longer than the 30 s wait: the start comes while it
-// is still stopping and fails, the wait for it to run ends at its limit too,
-// and the spooler, stopped meanwhile, is left so.
-TEST(RestartSpooler, EachWaitEndsAfterThirtySeconds) {
+// is still stopping and fails, and there is no start to wait for; the
+// spooler stops later and is left so.
+TEST(RestartSpooler, TheWaitForTheStopEndsAfterThirtySeconds) {
   TestMachine m("2000", "[spooler]\nstop_ms = 40000\n");
   m.Use();
   RestartSpooler();
@@ -72,9 +72,38 @@ TEST(RestartSpooler, EachWaitEndsAfterThirtySeconds) {
   Lines expected{"ControlService\tSpooler\t1\t0", "Sleep\t500"};
   expected.insert(expected.end(), polls.begin(), polls.end());
   expected.insert(expected.end(), {"StartService\tSpooler\t1056", "Sleep\t500"});
-  expected.insert(expected.end(), polls.begin(), polls.end());
   EXPECT_EQ(m.JournalLines(), expected);
+  DWORD left = 0;
+  EXPECT_EQ(winsim::SpoolerState(&left), winsim::ServiceState::kStopPending);
+  EXPECT_EQ(left, 40000u - 31000u);
+  Sleep(left);
   EXPECT_EQ(winsim::SpoolerState(), winsim::ServiceState::kStopped);
+}
+
+// A stop or a start that the system refuses leaves nothing under way to wait
+// for: the routine is the four steps and the two pauses, as on a spooler
+// that stops at once.
+TEST(RestartSpooler, ARefusedStopOrStartIsNotWaitedFor) {
+  const struct {
+    const char* faults;
+    Lines journal;
+    winsim::ServiceState after;
+  } cases[] = {
+      {"ControlService = 1051",  // ERROR_DEPENDENT_SERVICES_RUNNING
+       {"ControlService\tSpooler\t1\t1051", "Sleep\t500", "StartService\tSpooler\t1056", "Sleep\t500"},
+       winsim::ServiceState::kRunning},
+      {"StartServiceA = 1058",  // ERROR_SERVICE_DISABLED
+       {"ControlService\tSpooler\t1\t0", "Sleep\t500", "Sleep\t250", "Sleep\t250",
+        "StartService\tSpooler\t1058", "Sleep\t500"},
+       winsim::ServiceState::kStopped},
+  };
+  for (const auto& c : cases) {
+    TestMachine m("xp", std::string("[spooler]\nstop_ms = 1000\n[faults]\n") + c.faults + "\n");
+    m.Use();
+    RestartSpooler();
+    EXPECT_EQ(m.JournalLines(), c.journal) << c.faults;
+    EXPECT_EQ(winsim::SpoolerState(), c.after) << c.faults;
+  }
 }
 
 // On the real clock the waits take host time: a stop of 1.5 s ends during
