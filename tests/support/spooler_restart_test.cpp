@@ -106,22 +106,6 @@ TEST(RestartSpooler, ARefusedStopOrStartIsNotWaitedFor) {
   }
 }
 
-// On the real clock the waits take host time: a stop of 1.5 s ends during
-// the pauses of 250 ms that follow the first pause.
-TEST(RestartSpooler, OnTheRealClockWaitsForTheStopInHostTime) {
-  TestMachine m("xp", "clock = real\n[spooler]\nstop_ms = 1500\n");
-  m.Use();
-  RestartSpooler();
-  Lines journal = m.JournalLines();
-  ASSERT_GE(journal.size(), 4u);
-  EXPECT_EQ(Lines(journal.begin(), journal.begin() + 2), (Lines{"ControlService\tSpooler\t1\t0", "Sleep\t500"}));
-  EXPECT_EQ(Lines(journal.end() - 2, journal.end()), (Lines{"StartService\tSpooler\t0", "Sleep\t500"}));
-  Lines polls(journal.begin() + 2, journal.end() - 2);
-  EXPECT_LE(polls.size(), 4u);  // 500 + 4 x 250 = 1500: no more pauses than the stop needs
-  EXPECT_EQ(polls, Lines(polls.size(), "Sleep\t250"));
-  EXPECT_EQ(winsim::SpoolerState(), winsim::ServiceState::kRunning);
-}
-
 // Without rights the manager refuses and the NULL handle makes the rest fail;
 // on 9x there is no manager at all. Both pauses remain.
 TEST(RestartSpooler, WithoutRightsOrOnNineXEveryCallFailsAndBothPausesRemain) {
