@@ -25,7 +25,8 @@ TEST_P(FreshInstall, LeavesAWorkingPrinterWithTheRecordsOfItsBranch) {
   RunResult run = m.Setup();
   ASSERT_EQ(run.status, 0) << run.err;
 
-  EXPECT_EQ(LogTexts(m), (std::vector<std::string>{nt ? "is_winnt = TRUE" : "is_winnt = FALSE", GetParam().win4 ? "is_win4 = TRUE" : "is_win4 = FALSE",
+  EXPECT_EQ(LogTexts(m), (std::vector<std::string>{nt ? "is_winnt = TRUE" : "is_winnt = FALSE",
+                                                   GetParam().win4 ? "is_win4 = TRUE" : "is_win4 = FALSE",
                                                    "Printer Driver Directory: " + std::string(info.driver_dir)}));
   EXPECT_EQ(run.out, std::string(nt ? "Initializing Spooler\n\nAdding printer driver\n\n"
                                     : "Adding printer driver\n\nDriver directory: " + drv.substr(0, drv.size() - 1) +
@@ -104,7 +105,8 @@ TEST_P(FreshInstall, LeavesAWorkingPrinterWithTheRecordsOfItsBranch) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, FreshInstall,
-                         ::testing::Values(System{"xp", true}, System{"2000", true}, System{"nt4", true}, System{"nt351", true, false},
+                         ::testing::Values(System{"xp", true}, System{"2000", true}, System{"nt4", true},
+                                           System{"nt351", true, false},
                                            System{"98", false}, System{"me", false}),
                          [](const auto& param) { return std::string("os_") + param.param.os; });
 

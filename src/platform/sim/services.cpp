@@ -88,7 +88,8 @@ void WriteRecord(const Record& record) {
 unsigned long long HostMilliseconds() {
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<unsigned long long>(now.tv_sec) * 1000ull + static_cast<unsigned long long>(now.tv_nsec) / 1000000ull;
+  return static_cast<unsigned long long>(now.tv_sec) * 1000ull +
+         static_cast<unsigned long long>(now.tv_nsec) / 1000000ull;
 }
 
 bool Stopping(const Record& record) { return record.stored && record.state == ServiceState::kStopPending; }
