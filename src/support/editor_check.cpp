@@ -49,37 +49,32 @@ double DecimalValue(const char* text) {
   return strtod(std::string(start, p).c_str(), nullptr);
 }
 
-// The page's text up to its first zero byte; false when it can't be read.
-bool ReadPage(std::string* text) {
+// The page's text up to its first zero byte; empty when the page can't be
+// read, which holds no phrase either. The file goes with its object.
+std::string ReadPage() {
+  std::string text;
   CFile page;
-  if (!page.Open(names::kEditorReadme, CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) return false;
+  if (!page.Open(names::kEditorReadme, CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) return text;
   try {
     DWORD length = page.GetLength();
     // The page and its closing zero byte in one buffer, or no check at all.
-    if (!FitsOneBuffer(static_cast<unsigned long long>(length) + 1)) return false;
+    if (!FitsOneBuffer(static_cast<unsigned long long>(length) + 1)) return text;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<size_t>(length) + 1]);
-    if (!buffer) return false;
+    if (!buffer) return text;
     memset(buffer.get(), 0, static_cast<size_t>(length) + 1);
     // The count read isn't needed: a short read leaves zero bytes behind it,
     // which end the text.
     page.Read(buffer.get(), length);
-    *text = buffer.get();
-  } catch (const CFileException&) {
-    return false;
-  }
-  // The text is complete; an error while letting the file go changes nothing.
-  try {
-    page.Close();
+    text = buffer.get();
   } catch (const CFileException&) {
   }
-  return true;
+  return text;
 }
 
 }  // namespace
 
 void CheckEditorVersion(float minimum) {
-  std::string text;
-  if (!ReadPage(&text)) return;
+  std::string text = ReadPage();
 
   // Lower-cased as the C locale does it: A to Z only.
   for (char& c : text)

@@ -43,8 +43,30 @@ void LogFailure(const char* format, const std::string& source) {
   WriteSetupLog(text);
 }
 
+// The source's length; false when it can't be taken.
+bool LengthOf(CFile& file, DWORD* length) {
+  try {
+    *length = file.GetLength();
+    return true;
+  } catch (const CFileException&) {
+    return false;
+  }
+}
+
+// One read of the whole length. Fewer bytes than that (the file shrank
+// meanwhile) would copy bytes that were never read: a failed read too.
+bool ReadWhole(CFile& file, BYTE* buffer, DWORD length) {
+  try {
+    return file.Read(buffer, length) == length;
+  } catch (const CFileException&) {
+    return false;
+  }
+}
+
 }  // namespace
 
+// Every failure returns at once: the two file objects close their files as
+// they go, and the buffer is released with them.
 int CopyFile(std::string source, std::string destination) {
   CFile in;
   if (!in.Open(source.c_str(), kSourceFlags)) {
@@ -55,18 +77,13 @@ int CopyFile(std::string source, std::string destination) {
   CFile out;
   if (!out.Open(destination.c_str(), kDestinationFlags)) {
     LogFailure(texts::kLogCopyOutOpen, source);
-    CloseQuietly(in);
     return 0;
   }
 
   // A source whose length can't be taken can't be read: the read failure.
-  DWORD length = 0;
-  try {
-    length = in.GetLength();
-  } catch (const CFileException&) {
+  DWORD length;
+  if (!LengthOf(in, &length)) {
     LogFailure(texts::kLogCopyRead, source);
-    CloseQuietly(in);
-    CloseQuietly(out);
     return 0;
   }
 
@@ -74,25 +91,12 @@ int CopyFile(std::string source, std::string destination) {
   std::unique_ptr<BYTE[]> buffer(FitsOneBuffer(length) ? new (std::nothrow) BYTE[length] : nullptr);
   if (!buffer) {
     LogFailure(texts::kLogCopyNew, source);
-    CloseQuietly(in);
-    CloseQuietly(out);
     return 0;
   }
 
-  // One read of the whole file. Fewer bytes than the length (the file shrank
-  // meanwhile) would copy bytes that were never read: that is a failed read
-  // too, and the destination stays as opened, empty.
-  bool read_ok = true;
-  try {
-    read_ok = in.Read(buffer.get(), length) == length;
-  } catch (const CFileException&) {
-    read_ok = false;
-  }
-  if (!read_ok) {
-    buffer.reset();
+  // The destination stays as opened, empty.
+  if (!ReadWhole(in, buffer.get(), length)) {
     LogFailure(texts::kLogCopyRead, source);
-    CloseQuietly(in);
-    CloseQuietly(out);
     return 0;
   }
 
@@ -101,11 +105,9 @@ int CopyFile(std::string source, std::string destination) {
   try {
     out.Write(buffer.get(), length);
   } catch (const CFileException&) {
-    buffer.reset();
     CloseQuietly(out);
     RemoveQuietly(destination);
     LogFailure(texts::kLogCopyWrite, source);
-    CloseQuietly(in);
     return 0;
   }
 
