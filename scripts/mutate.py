@@ -252,11 +252,17 @@ def apply(tree, mutant):
         f.write('\n'.join(lines))
 
 
+def wildcard(text):
+    """A pattern of the equivalents file: '*' stands for any text, nothing else is special."""
+    return re.compile('^' + '.*'.join(re.escape(part) for part in text.split('*')) + '$')
+
+
 def read_equivalent():
-    """The mutants listed as unable to change behaviour, with their reasons.
-    An entry is a mutant as the run prints it (its line number is not
-    compared); without '#N' it stands for every mutant of that text in the
-    file."""
+    """The mutants listed as unable to change behaviour, with their reasons:
+    [(path, op, before, after, occurrence), reason]. An entry is a mutant as
+    the run prints it (its line number is not compared); without '#N' it
+    stands for every mutant of that text in the file; '*' in the path or the
+    texts stands for any text."""
     listed = {}
     if not os.path.exists(EQUIVALENT_FILE):
         return listed
@@ -281,9 +287,10 @@ def read_equivalent():
 
 def equivalence(listed, mutant):
     """The reason the mutant is listed as equivalent, or None."""
-    for occurrence in (mutant.occurrence, 0):
-        reason = listed.get(mutant.text_key() + (occurrence,))
-        if reason is not None:
+    path, op, before, after = mutant.text_key()
+    for (entry_path, entry_op, entry_before, entry_after, occurrence), reason in listed.items():
+        if entry_op == op and occurrence in (0, mutant.occurrence) and wildcard(entry_path).match(path) and \
+                wildcard(entry_before).match(before) and wildcard(entry_after).match(after):
             return reason
     return None
 
