@@ -8,7 +8,16 @@ inline constexpr char kPrinterSecondKey[] = "ZENTAQ,0";
 inline constexpr char kPort[] = "ZENTAQPORT";
 inline constexpr char kMonitor[] = "ZENTAQ Monitor";
 inline constexpr char kDriver[] = "ZENTAQ Printer Driver";
-inline constexpr char kEnvironmentNt[] = "Windows NT x86";
+// The NT spooler environment of the running program: a process asks for
+// drivers of its own processor, and a 64-bit process on 64-bit Windows is
+// "Windows x64". Only the x86_64 test build (run under 64-bit Wine) is one;
+// the product is 32-bit.
+#ifdef _WIN64
+#define SETUP_ENVIRONMENT_NT "Windows x64"
+#else
+#define SETUP_ENVIRONMENT_NT "Windows NT x86"
+#endif
+inline constexpr char kEnvironmentNt[] = SETUP_ENVIRONMENT_NT;
 inline constexpr char kEnvironment9x[] = "Windows 4.0";
 inline constexpr char kPrintProcessor[] = "winprint";
 inline constexpr char kMonitorLibraryNt[] = "ztqmon.dll";
@@ -18,7 +27,7 @@ inline constexpr char kPrintersKey[] = "SYSTEM\\CurrentControlSet\\Control\\Prin
 inline constexpr char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors";
 inline constexpr char kDrivers9xKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Drivers";
 inline constexpr char kDriversNtKey[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Drivers\\Version-2";
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\" SETUP_ENVIRONMENT_NT "\\Drivers\\Version-2";
 inline constexpr char kIniFileMappingKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping";
 
 inline constexpr char kSetupLog[] = "c:\\zentaq\\res\\drivedir\\setup.log";
