@@ -35,6 +35,8 @@ static HKEY open_ports_key(void) {
 }
 
 static const WCHAR kDescription[] = L"ZENTAQ test port";
+/* The name under which setup registers this monitor. */
+static const WCHAR kMonitorName[] = L"ZENTAQ Monitor";
 
 /* Fills PORT_INFO_1W or PORT_INFO_2W records at the start of the buffer and
  * their strings from its end, the layout that the spooler hands on. */
@@ -58,7 +60,7 @@ static BOOL enum_ports(DWORD level, LPBYTE buf, DWORD size, LPDWORD needed, LPDW
   DWORD total = 0;
   for (DWORD i = 0; i < count; i++) {
     total += record + (lstrlenW(names[i]) + 1) * sizeof(WCHAR);
-    if (level == 2) total += sizeof kDescription;
+    if (level == 2) total += sizeof kDescription + sizeof kMonitorName;
   }
   *needed = total;
   *returned = 0;
@@ -79,7 +81,11 @@ static BOOL enum_ports(DWORD level, LPBYTE buf, DWORD size, LPDWORD needed, LPDW
       strings -= sizeof kDescription;
       CopyMemory(strings, kDescription, sizeof kDescription);
       info->pDescription = (LPWSTR)strings;
-      info->pMonitorName = NULL;
+      /* Every string of a level 2 record is read: Wine's spooler copies
+       * the monitor name too, and a NULL one makes it fault. */
+      strings -= sizeof kMonitorName;
+      CopyMemory(strings, kMonitorName, sizeof kMonitorName);
+      info->pMonitorName = (LPWSTR)strings;
       info->fPortType = PORT_TYPE_WRITE;
       info->Reserved = 0;
     }
