@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Checks of the Wine test harness itself: the readers of Wine's and the
-simulated machine's registry files, of objdump's import list, and the
-normalisations that the comparison relies on. A fault in any of these would
-let the Wine comparison pass on wrong data, or fail on right data."""
+simulated machine's registry files, of objdump's import list and of Wine's
+traces, the normalisations that the comparison relies on, and the parts
+that decide whether a flavour runs at all. A fault in any of these would let
+the Wine comparison pass on wrong data, fail on right data, or skip where it
+could run."""
 import os
 import sys
 import tempfile
@@ -10,9 +12,12 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_exe  # noqa: E402
-import scenarios  # noqa: E402
+import compare  # noqa: E402
+import differences  # noqa: E402
+import registry  # noqa: E402
+import sides  # noqa: E402
 import winelib  # noqa: E402
-from winelib import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ  # noqa: E402
+from registry import REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ  # noqa: E402
 
 WINE_REG = r'''WINE REGISTRY Version 2
 ;; All keys relative to \\Machine
@@ -72,10 +77,10 @@ class WineRegistryFile(unittest.TestCase):
         self.folder = tempfile.mkdtemp()
         with open(os.path.join(self.folder, 'system.reg'), 'w') as f:
             f.write(WINE_REG)
-        self.reg = winelib.read_wine_registry(self.folder)
+        self.reg = registry.read_wine_registry(self.folder)
 
     def test_values_keep_type_and_exact_bytes(self):
-        port = self.reg.values(scenarios.PORT_KEY)
+        port = self.reg.values(sides.PORT_KEY)
         self.assertEqual(port['Arguments'],
                          (REG_SZ, b'@c:\\zentaq\\res\\pdfwrite.rsp -sOutputFile="%1" -c save pop -f -\0'))
         self.assertEqual(port['Delay'], (REG_DWORD, (300).to_bytes(4, 'little')))
@@ -87,22 +92,22 @@ class WineRegistryFile(unittest.TestCase):
         self.assertEqual(port[''], (REG_SZ, b'default\0'))
 
     def test_wrapped_hex_and_escaped_characters(self):
-        data = self.reg.values(scenarios.PRINTER_DATA_KEY)
+        data = self.reg.values(sides.PRINTER_DATA_KEY)
         self.assertEqual(len(data['TTFontSubTable'][1]), 25)
         self.assertEqual(data['TTFontSubTable'][1][-3:], b'\r\n\0')
         self.assertEqual(data['Accent'], (REG_SZ, 'café'.encode('cp1252') + b'\0'))
 
     def test_current_control_set_and_case(self):
-        self.assertTrue(self.reg.has_key(scenarios.PORT_KEY.upper()))
+        self.assertTrue(self.reg.has_key(sides.PORT_KEY.upper()))
         self.assertEqual(self.reg.subkeys('system\\currentcontrolset\\control\\print\\monitors'), ['ZENTAQ Monitor'])
-        self.assertIsNone(self.reg.values(scenarios.UNINSTALL_KEY))
+        self.assertIsNone(self.reg.values(sides.UNINSTALL_KEY))
 
 
 class SimulatedRegistryFile(unittest.TestCase):
     def test_regedit4_with_root_and_continuations(self):
-        reg = winelib.parse_regedit4(SIM_REG)
-        self.assertEqual(reg.values(scenarios.MONITOR_KEY), {'Driver': (REG_SZ, b'ztqmon.dll\0')})
-        driver = reg.values(scenarios.PRINT + '\\Environments\\Windows 4.0\\Drivers\\ZENTAQ Printer Driver')
+        reg = registry.parse_regedit4(SIM_REG)
+        self.assertEqual(reg.values(sides.MONITOR_KEY), {'Driver': (REG_SZ, b'ztqmon.dll\0')})
+        driver = reg.values(sides.PRINT + '\\Environments\\Windows 4.0\\Drivers\\ZENTAQ Printer Driver')
         self.assertEqual(driver['Dependent Files'], (REG_MULTI_SZ, b'msprint.cat\0LWNT_470.SPD\0\0'))
         self.assertEqual(driver['Raw'], (REG_SZ, b'AB'))
         self.assertEqual(driver['Version'], (REG_DWORD, b'\2\0\0\0'))
@@ -110,14 +115,14 @@ class SimulatedRegistryFile(unittest.TestCase):
     def test_wine_version_setting_is_written_once(self):
         with tempfile.NamedTemporaryFile('w', suffix='.reg', delete=False) as f:
             f.write('WINE REGISTRY Version 2\n\n[Software\\\\Wine] 1700000000\n#time=1\n"Other"="x"\n\n[Zzz] 1\n')
-        winelib.set_reg_string(f.name, 'Software\\Wine', 'Version', 'win98')
-        winelib.set_reg_string(f.name, 'Software\\Wine', 'Version', 'winxp')
+        registry.set_reg_string(f.name, 'Software\\Wine', 'Version', 'win98')
+        registry.set_reg_string(f.name, 'Software\\Wine', 'Version', 'winxp')
         with open(f.name) as g:
             text = g.read()
         os.unlink(f.name)
         self.assertEqual(text.count('"Version"='), 1)
         self.assertIn('"Version"="winxp"', text)
-        self.assertEqual(winelib.parse_wine_reg(text).values('Software\\Wine')['Version'], (REG_SZ, b'winxp\0'))
+        self.assertEqual(registry.parse_wine_reg(text).values('Software\\Wine')['Version'], (REG_SZ, b'winxp\0'))
 
 
 class ImportList(unittest.TestCase):
@@ -142,21 +147,188 @@ class ImportList(unittest.TestCase):
 
 class Normalisation(unittest.TestCase):
     def test_folders_become_names_longest_first(self):
-        r = scenarios.Result()
-        r.system_dir, r.driver_dir, r.module_dir = 'C:\\windows\\system32', 'C:\\windows\\system32\\spool\\drivers\\w32x86', 'c:\\zentaq'
-        self.assertEqual(scenarios.paths_to_symbols('Printer Driver Directory: c:\\WINDOWS\\system32\\spool\\drivers\\w32x86', r),
+        r = sides.Result('C:\\windows\\system32', 'C:\\windows\\system32\\spool\\drivers\\w32x86', 'c:\\zentaq')
+        self.assertEqual(compare.paths_to_symbols('Printer Driver Directory: c:\\WINDOWS\\system32\\spool\\drivers\\w32x86', r),
                          'Printer Driver Directory: <DRIVERS>')
-        self.assertEqual(scenarios.paths_to_symbols('C:\\Windows\\System32\\ztqmon.dll C:\\ZENTAQ\\res', r),
+        self.assertEqual(compare.paths_to_symbols('C:\\Windows\\System32\\ztqmon.dll C:\\ZENTAQ\\res', r),
                          '<SYSTEM>\\ztqmon.dll <MODULE>\\res')
 
     def test_port_record_lengths_follow_the_module_folder(self):
-        record = scenarios.expected_port_record('c:\\zentaq')
+        record = compare.expected_port_record('c:\\zentaq')
         self.assertEqual(len(record['Command'][1]), len('c:\\zentaq') + 26)
         self.assertEqual(len(record['Arguments'][1]), len('c:\\zentaq') + 54)
         self.assertEqual(len(record), 12)
 
     def test_journal_fields(self):
-        self.assertEqual(scenarios.unescape_journal(r'c:\\zentaq\tx\n'), 'c:\\zentaq\tx\n')
+        self.assertEqual(sides.unescape_journal(r'c:\\zentaq\tx\n'), 'c:\\zentaq\tx\n')
+
+
+
+WINE_STDERR = r"""0024:trace:msgbox:MSGBOX_OnInit L"Are your sure you want to uninstall zentaq?"
+0088:trace:service:StartServiceW 00000000010A8B20 0 0000000000000000
+0024:trace:service:OpenServiceA 00000000010A1E40 "Spooler" 0x30
+0024:trace:service:OpenServiceW 00000000010A1E40 L"Spooler" 0x30
+0024:trace:service:ControlService 00000000010A1F50 1 000000000021F7A0
+0088:trace:service:svcctl_ControlService (00000000010A8960, 1, 000000000289F9BC)
+0024:trace:service:StartServiceW 00000000010A1F50 0 0000000000000000
+0024:trace:service:ControlService 00000000010A1F50 4 000000000021F7A0
+0024:trace:msgbox:MSGBOX_OnInit L"delete c:\\zentaq and \"its\" contents"
+"""
+
+
+class WineTraces(unittest.TestCase):
+    def test_box_texts_in_order_with_escapes(self):
+        self.assertEqual(sides.wine_box_texts(WINE_STDERR),
+                         ['Are your sure you want to uninstall zentaq?', 'delete c:\\zentaq and "its" contents'])
+
+    def test_service_requests_of_setup_only(self):
+        # Wine's own processes start services too; an interrogation (4) is no stop.
+        self.assertEqual(sides.wine_services(WINE_STDERR), ['stop', 'start'])
+
+
+class FakeStep:
+    def __init__(self, log=(), errors=''):
+        self.log, self.wine_errors = list(log), errors
+
+
+def context(install=True, fault=True, printer_before=False, driver_before=True, wine_log=(), nt=True, bits=32):
+    sc = sides.Scenario('x', 'xp' if nt else '98', [])
+    step = sides.Step() if install else sides.Step(['uninstall'])
+    errors = '0024:err:winspool:AddPrinterW OpenPrinter failing' if fault else ''
+    return differences.StepContext(sc, step, FakeStep(wine_log, errors), bits, False, printer_before, driver_before)
+
+
+class Differences(unittest.TestCase):
+    """Each difference is absorbed only where its cause shows, and no wider."""
+
+    FLAGS = ['is_winnt = TRUE', 'is_win4 = TRUE']
+
+    def absorbed(self, normalise, wine, sim):
+        nwine, nsim, used = normalise(wine, sim)
+        return sorted(set(used)) if used and nwine == nsim else None
+
+    def test_add_printer_87_only_with_wine_datatype_fault(self):
+        wine, sim = self.FLAGS + ['AddPrinter: 87'], self.FLAGS
+        self.assertEqual(self.absorbed(differences.norm_log(context()), wine, sim), ['printer-datatype'])
+        self.assertIsNone(self.absorbed(differences.norm_log(context(fault=False)), wine, sim))
+        self.assertIsNone(self.absorbed(differences.norm_log(context()), wine + ['AddMonitor: 5'], sim))
+        self.assertEqual(self.absorbed(differences.norm_exit(context()), 1603 & 0xFF, 0), ['printer-datatype'])
+        self.assertIsNone(self.absorbed(differences.norm_exit(context()), 1, 0))
+
+    def test_existing_printer_unseen_only_when_its_key_was_there(self):
+        wine, sim = ['AddMonitor: 3006', 'AddPrinter: 87'], ['AddMonitor: 3006', 'AddPrinter: 1802']
+        self.assertEqual(self.absorbed(differences.norm_log(context(printer_before=True)), wine, sim),
+                         ['printer-datatype', 'printer-exists-unseen'])
+        self.assertIsNone(self.absorbed(differences.norm_log(context(printer_before=False)), wine, sim))
+
+    def test_unknown_driver_code_only_when_wine_had_no_driver(self):
+        wine, sim = ['DeleteMonitor: 3000'], ['DeletePrinterDriver: 1797', 'DeleteMonitor: 3000']
+        self.assertEqual(self.absorbed(differences.norm_log(context(install=False, fault=False, driver_before=False)),
+                                       wine, sim), ['delete-driver-unknown'])
+        self.assertIsNone(self.absorbed(differences.norm_log(context(install=False, fault=False)), wine, sim))
+
+    def test_traces(self):
+        sim = 'Enumerating ports\n\nAdding printer\n\nClosing printer\n\nConfiguring printer\n\n'
+        wine = 'Enumerating ports\r\n\r\nPort found\r\n\r\nAdding printer\r\n\r\nConfiguring printer\r\n\r\n'
+        self.assertEqual(self.absorbed(differences.norm_traces(context()), wine, sim),
+                         ['port-order', 'printer-datatype', 'stdout-line-ends'])
+        # A run that found the monitor registered did not add it: its port comes in the registry's order.
+        self.assertIsNone(self.absorbed(differences.norm_traces(context(wine_log=['AddMonitor: 3006'])), wine, sim))
+        self.assertIsNone(self.absorbed(differences.norm_traces(context(fault=False)), wine, sim))
+
+    def test_printer_record_values_wine_leaves_out(self):
+        def sz(text):
+            return (REG_SZ, text.encode() + b'\0')
+        wine = {'Port': sz('ZENTAQPORT'), 'txTimeout': (REG_DWORD, b'\0\0\0\0')}
+        sim = {'Port': sz('ZENTAQPORT'), 'Location': sz(''), 'Datatype': sz('RAW')}
+        self.assertEqual(self.absorbed(differences.norm_printer(context(), False), wine, sim),
+                         ['printer-datatype', 'printer-record-extras', 'printer-record-null-strings'])
+        self.assertIsNone(self.absorbed(differences.norm_printer(context(), False), wine, dict(sim, Location=sz('x'))))
+        self.assertIsNone(self.absorbed(differences.norm_printer(context(fault=False), False), wine, sim))
+        # Kept by an uninstall only where Wine's fault left it.
+        self.assertEqual(self.absorbed(differences.norm_printer(context(), True), wine, None), ['printer-datatype'])
+        self.assertIsNone(self.absorbed(differences.norm_printer(context(), False), wine, None))
+
+    def test_driver_key_by_flavour(self):
+        base = sides.PRINT + '\\Environments\\'
+        sim = base + 'Windows NT x86\\Drivers\\Version-2\\' + sides.DRIVER_NAME
+        wine = base + 'Windows x64\\Drivers\\Version-3\\' + sides.DRIVER_NAME
+        self.assertEqual(self.absorbed(differences.norm_driver_key(context(bits=64)), wine, sim),
+                         ['driver-version-key', 'environment-64'])
+        self.assertIsNone(self.absorbed(differences.norm_driver_key(context(bits=32)), wine, sim))
+
+
+class Prefixes(unittest.TestCase):
+    def test_copy_links_wines_programs_and_copies_the_rest(self):
+        root = tempfile.mkdtemp()
+        template, copy = os.path.join(root, 't'), os.path.join(root, 'c')
+        os.makedirs(os.path.join(template, 'drive_c', 'windows', 'system32'))
+        for name, text in (('user.reg', 'WINE REGISTRY Version 2\n'), ('drive_c/windows/system32/a.dll', 'MZ'),
+                           ('drive_c/windows/win.ini', '[windows]\n')):
+            with open(os.path.join(template, name), 'w') as f:
+                f.write(text)
+        os.symlink('../drive_c', os.path.join(template, 'c:'))
+        winelib.copy_prefix(template, copy)
+        same = {name: os.path.samefile(os.path.join(template, name), os.path.join(copy, name))
+                for name in ('user.reg', 'drive_c/windows/system32/a.dll', 'drive_c/windows/win.ini')}
+        self.assertEqual(same, {'user.reg': False, 'drive_c/windows/system32/a.dll': True,
+                                'drive_c/windows/win.ini': False})
+        self.assertTrue(os.path.islink(os.path.join(copy, 'c:')))
+        winelib.set_windows_version(copy, 'win98')
+        with open(os.path.join(template, 'user.reg')) as f:
+            self.assertNotIn('win98', f.read())
+
+    def test_released_libraries(self):
+        folder = tempfile.mkdtemp()
+        with open(os.path.join(folder, 'state.ini'), 'w') as f:
+            f.write('[loaded]\nc:\\windows\\system32\\ztqmon.dll\n[spooler]\nrunning = yes\n')
+        sides.release_libraries(folder)
+        with open(os.path.join(folder, 'state.ini')) as f:
+            self.assertEqual(f.read(), '[spooler]\nrunning = yes\n')
+
+
+class FlavourAvailable(unittest.TestCase):
+    """Whether a flavour runs is decided from what its loader answers."""
+
+    def loader(self, script):
+        with tempfile.NamedTemporaryFile('w', suffix='.sh', delete=False) as f:
+            f.write('#!/bin/sh\n' + script + '\n')
+        os.chmod(f.name, 0o755)
+        self.addCleanup(os.unlink, f.name)
+        return f.name
+
+    def ensure(self, bits, script):
+        wine = winelib.Wine(bits)
+        wine.loader = self.loader(script)
+        emulated = winelib._emulated
+        winelib._emulated = lambda: False
+        try:
+            return wine.ensure(allow_emulation=False)
+        finally:
+            winelib._emulated = emulated
+
+    def test_32_bit(self):
+        self.assertEqual(self.ensure(32, 'echo wine-8.0'), 'wine-8.0')
+        with self.assertRaisesRegex(winelib.WineUnavailable, 'runs no 32-bit programs'):
+            self.ensure(32, 'echo "exec: /usr/lib/wine/wine: Exec format error" >&2; exit 2')
+        # Debian's wrapper falls back to wine64 when wine32 is missing.
+        with self.assertRaisesRegex(winelib.WineUnavailable, 'wine32'):
+            self.ensure(32, 'echo "it looks like wine32 is missing, you should install it." >&2; echo wine-8.0')
+
+    def test_64_bit(self):
+        self.assertEqual(self.ensure(64, 'echo wine-8.0'), 'wine-8.0')
+        wine = winelib.Wine(64)
+        wine.loader = '/nonexistent/wine64'
+        with self.assertRaisesRegex(winelib.WineUnavailable, 'not installed'):
+            wine.ensure()
+
+    def test_box_answerer_stops(self):
+        # Thread.join() calls the thread's own _stop(); an attribute of that
+        # name would break it.
+        answerer = winelib.BoxAnswerer(':65000', 'setup', [], lambda message: None)
+        answerer.start()
+        answerer.stop()
+        self.assertFalse(answerer.is_alive())
 
 
 if __name__ == '__main__':

@@ -1,7 +1,6 @@
-"""Running Windows programs under Wine for the tests, and reading back what
-they left: prefixes, the Windows version setting, time-limited runs, message
-boxes answered under Xvfb, and the registry files of Wine and of the
-simulated machine.
+"""Running Windows programs under Wine for the tests: the two Wine loaders
+(32-bit and 64-bit), whether this machine runs them, prefixes, the Windows
+version setting, time-limited runs, and message boxes answered under Xvfb.
 
 Every external command here runs with a time limit; a run that overstays it
 is ended together with the prefix's wineserver, so no test hangs.
@@ -15,22 +14,7 @@ import tempfile
 import threading
 import time
 
-WINE = os.environ.get('WINE', 'wine')
-
-
-def _beside_wine(name):
-    """A program of the same Wine build as WINE: beside it when WINE names a
-    path (a Wine built by hand, say /opt/wine/bin/wine), else by name from
-    PATH. A wineserver of another build would not serve this Wine's
-    processes, and waiting on it would not wait for the prefix."""
-    if os.sep in WINE:
-        path = os.path.join(os.path.dirname(WINE), name)
-        if os.path.exists(path):
-            return path
-    return name
-
-
-WINESERVER = os.environ.get('WINESERVER') or _beside_wine('wineserver')
+from registry import set_reg_string
 
 # Where Debian's qemu-user-static puts the i386 emulator.
 QEMU_I386 = '/usr/bin/qemu-i386-static'
@@ -39,10 +23,12 @@ BINFMT_DIR = '/proc/sys/fs/binfmt_misc'
 BINFMT_I386 = (r':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
                r':\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
                ':' + QEMU_I386 + ':POCF')
+# Debian's wine64 package keeps its loader here, off PATH.
+DEBIAN_WINE64 = '/usr/lib/wine/wine64'
 
 
 class WineUnavailable(Exception):
-    """Wine cannot run 32-bit programs on this machine."""
+    """This Wine cannot run here; the message says why."""
 
 
 class RunTimeout(Exception):
@@ -51,16 +37,118 @@ class RunTimeout(Exception):
         self.stdout, self.stderr = stdout or b'', stderr or b''
 
 
-def _try_wine_version():
-    try:
-        r = subprocess.run([WINE, '--version'], capture_output=True, text=True, timeout=120)
-    except FileNotFoundError:
-        return None, 'wine is not installed'
-    except subprocess.TimeoutExpired:
-        return None, 'wine --version did not answer within 120 s'
-    if r.returncode == 0:
-        return r.stdout.strip(), None
-    return None, (r.stderr or r.stdout).strip()
+def _beside(program, name):
+    """`name` from the folder of `program` when that names a path (a Wine
+    built by hand, say /opt/wine/bin/wine), else None."""
+    if os.sep in program:
+        path = os.path.join(os.path.dirname(program), name)
+        if os.path.exists(path):
+            return path
+    return None
+
+
+class Wine:
+    """One of Wine's two loaders with its wineserver and prefix type.
+
+    32: `wine` (WINE names another), a 32-bit Linux program, with prefixes of
+    WINEARCH win32: 32-bit Windows, as the product's systems are. 64: `wine64`
+    (WINE64, else beside WINE, else PATH, else Debian's place), a 64-bit Linux
+    program, with prefixes of WINEARCH win64; it needs no 32-bit code from the
+    kernel. A wineserver of another build would not serve the loader's
+    processes, and waiting on it would not wait for the prefix: WINESERVER,
+    else the one beside the loader, else PATH's."""
+
+    def __init__(self, bits):
+        self.bits = bits
+        wine = os.environ.get('WINE', 'wine')
+        if bits == 32:
+            self.loader = wine
+        else:
+            self.loader = (os.environ.get('WINE64') or _beside(wine, 'wine64') or shutil.which('wine64')
+                           or DEBIAN_WINE64)
+        self.arch = 'win32' if bits == 32 else 'win64'
+        self.server = os.environ.get('WINESERVER') or _beside(self.loader, 'wineserver') or 'wineserver'
+
+    def env(self, prefix, display=None, debug='-all'):
+        env = dict(os.environ)
+        env['WINEPREFIX'] = prefix
+        env['WINEARCH'] = self.arch
+        env['WINEDEBUG'] = debug
+        # No Mono or Gecko installers, no desktop menu entries on the host.
+        env['WINEDLLOVERRIDES'] = 'mscoree,mshtml=;winemenubuilder.exe=d'
+        env.pop('DISPLAY', None)
+        if display:
+            env['DISPLAY'] = display
+        return env
+
+    def version(self):
+        """(version text, None), or (None, why the loader did not answer)."""
+        # WINEDEBUG unset: Debian's wrapper then says when it fell back to
+        # wine64 because wine32 is missing.
+        env = dict(os.environ)
+        env.pop('WINEDEBUG', None)
+        try:
+            r = subprocess.run([self.loader, '--version'], capture_output=True, text=True, timeout=120, env=env)
+        except FileNotFoundError:
+            return None, f'{self.loader} is not installed'
+        except subprocess.TimeoutExpired:
+            return None, f'{self.loader} --version did not answer within 120 s'
+        except OSError as e:
+            return None, f'{self.loader}: {e}'
+        if r.returncode == 0:
+            if self.bits == 32 and 'wine32 is missing' in r.stderr:
+                return None, 'Wine\'s 32-bit loader (Debian package wine32:i386) is not installed'
+            return r.stdout.strip(), None
+        return None, (r.stderr or r.stdout).strip()
+
+    def ensure(self, allow_emulation=None):
+        """Returns Wine's version text, or raises WineUnavailable."""
+        version, error = self.version()
+        if self.bits == 64:
+            if not version:
+                raise WineUnavailable(f'64-bit Wine does not run: {error}')
+            return version
+        return _ensure_32(self, version, error, allow_emulation)
+
+    def _server(self, prefix, flag, timeout):
+        try:
+            subprocess.run([self.server, flag], env=self.env(prefix), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def kill_prefix(self, prefix):
+        """Ends every Wine process of the prefix (through its wineserver)."""
+        self._server(prefix, '-k', 60)
+
+    def wait_prefix(self, prefix, timeout):
+        """Waits until the prefix's wineserver has ended, which is when Wine
+        has written the registry files; ends it after `timeout` seconds."""
+        if not self._server(prefix, '-w', timeout):
+            self.kill_prefix(prefix)
+            self._server(prefix, '-w', 60)
+
+    def run(self, args, env, timeout, cwd=None, stdout=None, prefix=None):
+        """A Windows program (or one of Wine's own, like wineboot) under this
+        loader, as run() runs commands; a timeout ends the prefix's processes."""
+        return run([self.loader, *args], env, timeout, cwd=cwd, stdout=stdout,
+                   on_timeout=(lambda: self.kill_prefix(prefix)) if prefix else None)
+
+    def make_prefix(self, prefix, timeout):
+        """A new prefix of this loader's type, as Wine's first start makes it."""
+        if os.path.exists(prefix):
+            shutil.rmtree(prefix)
+        # Wine makes the prefix's own folder but not its parents ("wine: chdir
+        # to ...: No such file or directory").
+        os.makedirs(os.path.dirname(os.path.abspath(prefix)), exist_ok=True)
+        # Through the loader, so that the prefix is made by the Wine under
+        # test and not by whichever wineboot PATH finds first.
+        code, _, err = self.run(['wineboot', '-i'], self.env(prefix), timeout, prefix=prefix)
+        self.wait_prefix(prefix, timeout)
+        if not os.path.exists(os.path.join(prefix, 'drive_c', 'windows', 'system32', 'kernel32.dll')):
+            raise RuntimeError(f'wineboot (exit code {code}) left no system32 in {prefix}: '
+                               + err.decode(errors='replace')[-2000:])
 
 
 def _emulated():
@@ -72,20 +160,17 @@ def _emulated():
         return False
 
 
-def ensure_wine(allow_emulation=None):
-    """Returns Wine's version text, or raises WineUnavailable.
-
-    Wine for 32-bit programs is itself a 32-bit Linux program. Where the kernel
-    runs no 32-bit programs (its IA-32 emulation switched off, as on some
-    virtual machines), Linux's binfmt_misc can hand them to qemu's i386 user
-    emulator instead. Wine works there only just: every Wine process spends
-    about a minute of processor time reserving its address space through the
-    emulator, and runs now and then crash. So that route is taken only when
-    SETUP_WINE_QEMU=1 asks for it; it is then set up here when possible (as
-    root, with qemu-user-static installed)."""
+def _ensure_32(wine, version, error, allow_emulation):
+    """Wine for 32-bit programs is itself a 32-bit Linux program. Where the
+    kernel runs no 32-bit programs (its IA-32 emulation switched off, as on
+    some virtual machines), Linux's binfmt_misc can hand them to qemu's i386
+    user emulator instead. Wine works there only just: every Wine process
+    spends about a minute of processor time reserving its address space
+    through the emulator, and runs now and then crash. So that route is taken
+    only when SETUP_WINE_QEMU=1 asks for it; it is then set up here when
+    possible (as root, with qemu-user-static installed)."""
     if allow_emulation is None:
         allow_emulation = os.environ.get('SETUP_WINE_QEMU') == '1'
-    version, error = _try_wine_version()
     if version and not _emulated():
         return version
     if version:
@@ -96,8 +181,9 @@ def ensure_wine(allow_emulation=None):
     if 'format error' not in error.lower():
         raise WineUnavailable(error)
     if not allow_emulation:
-        raise WineUnavailable('this kernel runs no 32-bit programs, so neither does Wine (set SETUP_WINE_QEMU=1 '
-                              'to try it through qemu-i386): ' + error)
+        raise WineUnavailable('this kernel runs no 32-bit programs, so neither does 32-bit Wine, and the '
+                              '32-bit setup.exe is not run here (the 64-bit test build is, in the wine_*_64 '
+                              'tests; SETUP_WINE_QEMU=1 tries the 32-bit one through qemu-i386): ' + error)
     if not os.path.exists(QEMU_I386):
         raise WineUnavailable('this kernel runs no 32-bit programs and qemu-user-static is not installed: ' + error)
     if not os.path.exists(os.path.join(BINFMT_DIR, 'register')):
@@ -109,52 +195,19 @@ def ensure_wine(allow_emulation=None):
                 f.write(BINFMT_I386)
         except OSError as e:
             raise WineUnavailable(f'cannot register qemu-i386 with binfmt_misc: {e}')
-    version, error = _try_wine_version()
+    version, error = wine.version()
     if not version:
         raise WineUnavailable('wine does not run even through qemu-i386: ' + error)
     return version + ' (through qemu-i386)'
 
 
-def wine_env(prefix, display=None, debug='-all'):
-    env = dict(os.environ)
-    env['WINEPREFIX'] = prefix
-    env['WINEDEBUG'] = debug
-    # No Mono or Gecko installers, no desktop menu entries on the host.
-    env['WINEDLLOVERRIDES'] = 'mscoree,mshtml=;winemenubuilder.exe=d'
-    env.pop('DISPLAY', None)
-    if display:
-        env['DISPLAY'] = display
-    return env
-
-
-def _wineserver(prefix, flag, timeout):
-    try:
-        subprocess.run([WINESERVER, flag], env=wine_env(prefix), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
-        return True
-    except subprocess.TimeoutExpired:
-        return False
-
-
-def kill_prefix(prefix):
-    """Ends every Wine process of the prefix (through its wineserver)."""
-    _wineserver(prefix, '-k', 60)
-
-
-def wait_prefix(prefix, timeout):
-    """Waits until the prefix's wineserver has ended, which is when Wine has
-    written the registry files; ends it after `timeout` seconds."""
-    if not _wineserver(prefix, '-w', timeout):
-        kill_prefix(prefix)
-        _wineserver(prefix, '-w', 60)
-
-
-def run(cmd, env, timeout, cwd=None, stdout=None, prefix=None):
+def run(cmd, env, timeout, cwd=None, stdout=None, on_timeout=None):
     """Runs a command in its own process group, its output in files rather
     than pipes (Wine's helper processes inherit them and may outlive the
-    command). On timeout ends the group and the prefix's Wine processes and
-    raises RunTimeout. Returns (exit code, standard output, standard error);
-    the output is b'' when `stdout` (an open file) took it."""
+    command). On timeout ends the group, calls `on_timeout` (which ends the
+    prefix's Wine processes) and raises RunTimeout. Returns (exit code,
+    standard output, standard error); the output is b'' when `stdout` (an
+    open file) took it."""
     with tempfile.TemporaryFile() as out_file, tempfile.TemporaryFile() as err_file:
         proc = subprocess.Popen(cmd, env=env, cwd=cwd, stdout=stdout or out_file, stderr=err_file,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
@@ -171,8 +224,8 @@ def run(cmd, env, timeout, cwd=None, stdout=None, prefix=None):
                 os.killpg(proc.pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
-            if prefix:
-                kill_prefix(prefix)
+            if on_timeout:
+                on_timeout()
             proc.wait()
             out, err = output()
             raise RunTimeout(f'{" ".join(cmd)} still running after {timeout} s', out, err)
@@ -182,60 +235,37 @@ def run(cmd, env, timeout, cwd=None, stdout=None, prefix=None):
 
 # --- prefixes -------------------------------------------------------------------
 
-def make_prefix(prefix, timeout):
-    """A new prefix, as Wine's first start makes it."""
-    if os.path.exists(prefix):
-        shutil.rmtree(prefix)
-    # Wine makes the prefix's own folder but not its parents ("wine: chdir to
-    # ...: No such file or directory").
-    os.makedirs(os.path.dirname(os.path.abspath(prefix)), exist_ok=True)
-    # Through WINE, so that the prefix is made by the Wine under test and not
-    # by whichever wineboot PATH finds first.
-    code, _, err = run([WINE, 'wineboot', '-i'], wine_env(prefix), timeout, prefix=prefix)
-    wait_prefix(prefix, timeout)
-    if not os.path.exists(os.path.join(prefix, 'drive_c', 'windows', 'system32', 'kernel32.dll')):
-        raise RuntimeError(f'wineboot (exit code {code}) left no system32 in {prefix}: '
-                           + err.decode(errors='replace')[-2000:])
-
-
-def _reg_escape(text):
-    return text.replace('\\', '\\\\').replace('"', '\\"')
-
-
-def set_reg_string(reg_file, key, name, value):
-    """Sets a REG_SZ value in one of Wine's registry files (user.reg,
-    system.reg) while no wineserver has the prefix open."""
-    with open(reg_file, encoding='utf-8', errors='surrogateescape') as f:
-        lines = f.read().split('\n')
-    header = '[' + key.replace('\\', '\\\\') + ']'
-    line = f'"{_reg_escape(name)}"="{_reg_escape(value)}"'
-    start = next((i for i, l in enumerate(lines) if l == header or l.startswith(header + ' ')), None)
-    if start is None:
-        lines += [header + f' {int(time.time())}', line, '']
-    else:
-        end = start + 1
-        while end < len(lines) and lines[end].strip() and not lines[end].startswith('['):
-            end += 1
-        quoted = f'"{_reg_escape(name)}"='
-        existing = [i for i in range(start + 1, end) if lines[i].startswith(quoted)]
-        if existing:
-            lines[existing[0]] = line
-        else:
-            lines.insert(end, line)
-    with open(reg_file, 'w', encoding='utf-8', errors='surrogateescape') as f:
-        f.write('\n'.join(lines))
-
-
 def set_windows_version(prefix, version):
     """Wine's own setting of the Windows version that it reports (winecfg's
     "Windows Version"): HKEY_CURRENT_USER\\Software\\Wine, value Version."""
     set_reg_string(os.path.join(prefix, 'user.reg'), 'Software\\Wine', 'Version', version)
 
 
+# Wine's programs, libraries and tables: most of a prefix's size (600 MB for
+# win32, 1.3 GB for win64), and written by no run of the tests.
+SHARED_SUFFIXES = ('.dll', '.exe', '.nls', '.drv', '.sys', '.vxd', '.ocx', '.cpl', '.acm', '.tlb', '.ax',
+                   '.com', '.ds', '.msstyles', '.icm', '.mod')
+
+
 def copy_prefix(template, prefix):
+    """A copy of the template to run one scenario in. Wine's own program
+    files are hard links to the template's: nothing writes into them (a
+    program that replaces a library writes a new file, and the product's
+    files are new names); everything else, the registry files first, is
+    copied."""
     if os.path.exists(prefix):
         shutil.rmtree(prefix)
-    shutil.copytree(template, prefix, symlinks=True)
+
+    def link_or_copy(src, dst):
+        if src.lower().endswith(SHARED_SUFFIXES):
+            try:
+                os.link(src, dst)
+                return dst
+            except OSError:
+                pass
+        return shutil.copy2(src, dst)
+
+    shutil.copytree(template, prefix, symlinks=True, copy_function=link_or_copy)
 
 
 def host_path(prefix, windows_path):
@@ -307,10 +337,12 @@ class BoxAnswerer(threading.Thread):
         self.display, self.caption, self.keys, self.log = display, caption, list(keys), log
         self.answered = []
         self.unanswered = []
-        self._stop = threading.Event()
+        # Not "_stop": threading.Thread has a method of that name, which
+        # join() calls.
+        self._halt = threading.Event()
 
     def stop(self):
-        self._stop.set()
+        self._halt.set()
         self.join(timeout=30)
 
     def _xdotool(self, *args):
@@ -323,7 +355,7 @@ class BoxAnswerer(threading.Thread):
 
     def run(self):
         seen = set()
-        while not self._stop.is_set():
+        while not self._halt.is_set():
             windows = self._xdotool('search', '--onlyvisible', '--name', f'^{re.escape(self.caption)}$').split()
             for window in windows:
                 if window in seen:
@@ -342,181 +374,4 @@ class BoxAnswerer(threading.Thread):
                     self.log(f'message box {window} "{self.caption}" and no answer left: Escape')
                     self._xdotool('key', '--window', window, 'Escape')
                     seen.add(window)
-            self._stop.wait(0.5)
-
-
-# --- registry files ---------------------------------------------------------------
-
-REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
-
-
-class Registry:
-    """Keys (paths relative to HKEY_LOCAL_MACHINE, compared without regard to
-    case) with their values {name: (type, bytes)}. String data is kept as
-    the system's single-byte text (Wine's UTF-16 is converted), so that both
-    sources compare byte for byte."""
-
-    def __init__(self):
-        self.keys = {}   # lower-case path -> (path as written, {lower name: (name, type, bytes)})
-
-    def add_key(self, path):
-        path = '\\'.join(p for p in path.split('\\') if p)
-        return self.keys.setdefault(path.lower(), (path, {}))[1]
-
-    def has_key(self, path):
-        return path.lower() in self.keys
-
-    def values(self, path):
-        """{name: (type, bytes)} of the key, or None when it is absent."""
-        entry = self.keys.get(path.lower())
-        if entry is None:
-            return None
-        return {name: (t, data) for name, t, data in entry[1].values()}
-
-    def subkeys(self, path):
-        lower = path.lower() + '\\'
-        names = set()
-        for key, (written, _) in self.keys.items():
-            if key.startswith(lower):
-                names.add(written[len(lower):].split('\\')[0])
-        return sorted(names, key=str.lower)
-
-
-def _unescape(text, i, wine):
-    """Reads a quoted string starting at text[i] == '"'; returns (string, index after)."""
-    assert text[i] == '"'
-    out = []
-    i += 1
-    while i < len(text):
-        c = text[i]
-        if c == '"':
-            return ''.join(out), i + 1
-        if c == '\\' and i + 1 < len(text):
-            n = text[i + 1]
-            if wine and n == 'x':
-                m = re.match(r'[0-9a-fA-F]{1,4}', text[i + 2:])
-                out.append(chr(int(m.group(0), 16)))
-                i += 2 + len(m.group(0))
-                continue
-            if wine and n in '01234567':
-                m = re.match(r'[0-7]{1,3}', text[i + 1:])
-                out.append(chr(int(m.group(0), 8)))
-                i += 1 + len(m.group(0))
-                continue
-            out.append({'n': '\n', 'r': '\r', 't': '\t', '0': '\0'}.get(n, n))
-            i += 2
-            continue
-        out.append(c)
-        i += 1
-    raise ValueError('unterminated string')
-
-
-def _logical_lines(text):
-    """Lines with their backslash continuations joined."""
-    pending = ''
-    for line in text.split('\n'):
-        line = line.rstrip('\r')
-        if pending:
-            line = pending + line.lstrip()
-            pending = ''
-        # Only hex lists are wrapped, each continued line ending in a backslash.
-        if line.endswith('\\') and not line.endswith('"'):
-            pending = line[:-1]
-            continue
-        yield line
-    if pending:
-        yield pending
-
-
-def _hex_bytes(text):
-    text = text.strip().rstrip(',')
-    return bytes(int(b, 16) for b in text.split(',') if b.strip()) if text else b''
-
-
-def _parse_value(data, wine):
-    """(type, bytes) of a value's text after the '='."""
-    if data.startswith('"'):
-        s, _ = _unescape(data, 0, wine)
-        return REG_SZ, _text_bytes(s, wine) + b'\0'
-    m = re.match(r'^str\((\d+)\):', data)
-    if m:
-        s, _ = _unescape(data, m.end(), wine)
-        return int(m.group(1)), _text_bytes(s, wine) + b'\0'
-    if data.lower().startswith('dword:'):
-        return REG_DWORD, int(data[6:], 16).to_bytes(4, 'little')
-    m = re.match(r'^hex(?:\(([0-9a-fA-F]+)\))?:(.*)$', data, re.S)
-    if m:
-        kind = int(m.group(1), 16) if m.group(1) else REG_BINARY
-        raw = _hex_bytes(m.group(2))
-        if wine and kind in (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ):
-            # Wine keeps strings as UTF-16; hex form means an odd shape
-            # (no terminating NUL, say): convert the characters, keep the shape.
-            raw = raw.decode('utf-16-le', errors='surrogatepass').encode('cp1252', errors='replace')
-        return kind, raw
-    raise ValueError(f'value data not understood: {data[:40]}')
-
-
-def _text_bytes(s, wine):
-    return s.encode('cp1252', errors='replace') if wine else s.encode('latin-1', errors='replace')
-
-
-def _parse_reg(text, header, key_path, wine):
-    """The keys and values of a registry file: `header` tells the lines to
-    pass over besides comments, `key_path` makes a key line's text into the
-    path kept, `wine` chooses Wine's escapes over regedit's."""
-    reg = Registry()
-    current = None
-    for line in _logical_lines(text):
-        if not line or line.startswith(';') or header(line):
-            continue
-        if line.startswith('['):
-            current = reg.add_key(key_path(line[1:line.rindex(']')]))
-            continue
-        if current is None:
-            continue
-        if line.startswith('@='):
-            name, rest = '', line[2:]
-        else:
-            name, after = _unescape(line, 0, wine)
-            rest = line[after + 1:]
-        kind, data = _parse_value(rest, wine)
-        current[name.lower()] = (name, kind, data)
-    return reg
-
-
-def parse_wine_reg(text):
-    """A Wine registry file (system.reg: keys relative to HKLM)."""
-    return _parse_reg(text, lambda line: line.startswith('#') or line.startswith('WINE REGISTRY'),
-                      lambda path: path.replace('\\\\', '\\'), True)
-
-
-def parse_regedit4(text):
-    """A REGEDIT4 file as the simulated machine keeps its hive (system.reg).
-    Key paths may carry the HKEY_LOCAL_MACHINE root or be relative to it."""
-    return _parse_reg(text, lambda line: line == 'REGEDIT4',
-                      lambda path: re.sub(r'^HKEY_LOCAL_MACHINE\\?', '', path, flags=re.I), False)
-
-
-def read_wine_registry(prefix):
-    with open(os.path.join(prefix, 'system.reg'), encoding='utf-8', errors='surrogateescape') as f:
-        reg = parse_wine_reg(f.read())
-    # Wine keeps CurrentControlSet as a link to ControlSet001, where the
-    # data lies; present it under the name programs use.
-    for key in list(reg.keys):
-        if key.startswith('system\\controlset001\\') or key == 'system\\controlset001':
-            written, values = reg.keys[key]
-            alias = 'System\\CurrentControlSet' + written[len('System\\ControlSet001'):]
-            reg.keys[alias.lower()] = (alias, values)
-    return reg
-
-
-def read_sim_registry(machine):
-    path = os.path.join(machine, 'system.reg')
-    # Changes may wait in system.reg.log while a program runs; when none runs,
-    # system.reg alone is the whole hive. A log here means a run still going.
-    if os.path.exists(path + '.log'):
-        raise RuntimeError(f'{path}.log present: the simulated machine is still in use')
-    if not os.path.exists(path):
-        return Registry()
-    with open(path, encoding='latin-1') as f:
-        return parse_regedit4(f.read())
+            self._halt.wait(0.5)

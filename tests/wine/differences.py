@@ -1,0 +1,255 @@
+"""The differences between Wine and the simulated machine that are not
+faults of setup: each entry of DIFFERENCES is a behaviour of Wine that
+Windows does not share, a simplification of the simulated machine that its
+owners chose, or what the 64-bit test build does as a 64-bit program. Each
+is absorbed by a normalisation below that removes exactly that difference,
+and only where the condition that causes it shows (Wine's err channel, the
+state Wine was in before the step); a normalisation returns both sides and
+the names of the differences it used.
+"""
+from registry import REG_DWORD, REG_SZ
+
+# Each: the fields it concerns, and why Wine and the simulated machine may
+# differ there.
+DIFFERENCES = {
+    'system-directory-98': (
+        'all paths',
+        'Wine keeps the NT folder layout whatever version it reports: on win98 GetSystemDirectoryA is '
+        'C:\\windows\\system32, where Windows 98 (and the simulated 98) say C:\\WINDOWS\\SYSTEM.'),
+    'driver-directory-98': (
+        'all paths',
+        'Wine\'s spooler names its own folder for the "Windows 4.0" environment '
+        '(...\\spool\\drivers\\win40); Windows 98 keeps printer drivers in C:\\WINDOWS\\SYSTEM.'),
+    'stdout-line-ends': (
+        'progress traces',
+        'The Windows C runtime writes standard output in text mode, so each "\\n" of a trace reaches a file as '
+        'CR LF; the POSIX build writes LF. Compared with CR LF read as LF.'),
+    'environment-64': (
+        'driver record key, driver directory',
+        'The x86_64 test build is a 64-bit process: Windows (and Wine) give it the driver directory and '
+        'spooler environment of its processor, ...\\spool\\drivers\\x64 and "Windows x64", and it registers '
+        'its driver there. The simulated machine is 32-bit Windows, where the program is the 32-bit product '
+        'with "Windows NT x86" and ...\\w32x86. Compared with the environment read as the 32-bit one.'),
+    'driver-version-key': (
+        'driver record key and Version',
+        'Wine files every NT driver under Drivers\\Version-3 and 9x drivers under Drivers\\Version-0, with '
+        'Version 3 or 0, whatever cVersion the caller gave; Windows XP keeps a cVersion 2 driver under '
+        'Version-2 and Windows 98 directly under Drivers.'),
+    'driver-file-names': (
+        'driver record',
+        'Windows and Wine copy the driver files into a version folder and record bare file names; the '
+        'simulated spooler copies nothing and records the names as passed (full paths on NT). Compared by '
+        'file name.'),
+    'driver-record-extras': (
+        'driver record',
+        'Wine writes "Previous Names" (an empty multi-string) into the driver\'s key, as Windows 2000 and XP do '
+        'for drivers added at level 6; the simulated spooler keeps the values of level 3 only.'),
+    'printer-record-extras': (
+        'printer record',
+        'Wine\'s AddPrinterA writes values into the printer\'s key that the simulated spooler does not keep '
+        '(dnsTimeout, txTimeout); only the values the simulated spooler keeps are compared.'),
+    'printer-record-null-strings': (
+        'printer record',
+        'Wine\'s AddPrinterW writes no value for a string the caller left NULL (Description, Location, '
+        'Parameters, Separator File, Share Name); Windows writes them all, empty, as the simulated spooler '
+        'does.'),
+    'printer-datatype': (
+        'the install\'s setup log, progress traces and exit status; the printer record\'s Datatype; after an '
+        'uninstall on NT, the printer\'s key',
+        'Wine 8.0\'s AddPrinterW writes no "Datatype" when pDatatype is NULL (as setup passes it), and Wine\'s '
+        'spooler opens no printer whose key lacks one: the closing OpenPrinterW of AddPrinterW fails (Wine\'s '
+        'err channel: "OpenPrinter failing") although the printer\'s key with Port, Driver and Print '
+        'Processor exists, and AddPrinterA returns NULL with 87. So setup logs "AddPrinter: 87", writes no '
+        '"Closing printer" trace and ends with 1603. Windows takes the driver\'s default datatype (RAW), as the '
+        'simulated spooler does. An uninstall then can\'t open the printer either and so doesn\'t delete it '
+        'through the spooler; on NT its registry deletion fails on the key\'s PrinterDriverData subkey, and the '
+        'key stays.'),
+    'printer-exists-unseen': (
+        'the reinstall\'s setup log',
+        'Wine\'s AddPrinterW looks for an existing printer by querying a subkey named "Attributes" of its key '
+        '(RegQueryValueW) instead of the value, so it never sees one: it writes the printer\'s values again and '
+        'goes on (here to the failing OpenPrinterW of printer-datatype, 87). Windows and the simulated spooler '
+        'refuse with 1802 (ERROR_PRINTER_ALREADY_EXISTS).'),
+    'delete-driver-unknown': (
+        'the setup log of an uninstall that finds no driver',
+        'Wine\'s DeletePrinterDriverA of a driver it doesn\'t know fails without setting a last error (0), so '
+        'setup logs nothing; Windows and the simulated spooler set 1797 (ERROR_UNKNOWN_PRINTER_DRIVER), which '
+        'setup logs as "DeletePrinterDriver: 1797" (the second uninstall run on 9x, after the first removed '
+        'the driver).'),
+    'port-order': (
+        'the install\'s progress traces',
+        'Wine\'s spooler lists the ports of a monitor that AddMonitor registered in the running process ahead '
+        'of the others, so ZENTAQPORT heads EnumPortsA\'s list and setup traces "Port found"; monitors loaded '
+        'at the spooler\'s start come in the registry\'s order, the local ports first, which is the order the '
+        'simulated spooler always lists (setup only traces which port is first).'),
+    'held-library': (
+        'the simulated machine before the reinstall',
+        'Wine\'s spooler runs inside the calling process, so once the first run has ended nothing holds the '
+        'monitor library, and the reinstall deletes it and takes the path of a library nobody holds. On '
+        'Windows (and on the simulated machine as it runs) the spooler service holds it, and the reinstall '
+        'takes the quiet-uninstall path instead, which Wine can\'t show (the simulated machine\'s own tests '
+        'cover it). The simulated spooler is made to let go of the library before the reinstall (state.ini '
+        'without [loaded]), so that both sides take the same path.'),
+}
+
+NULL_STRINGS = ['Description', 'Location', 'Parameters', 'Separator File', 'Share Name']
+DATATYPE_FAULT = 'AddPrinterW OpenPrinter failing'
+
+
+# --- the normalisations ----------------------------------------------------------------
+
+class StepContext:
+    """What decides which differences a step may show."""
+
+    def __init__(self, sc, step, wine_step, bits, fault_so_far, printer_before, driver_before):
+        self.nt, self.bits, self.step = sc.nt, bits, step
+        # Wine's AddPrinterW failed on the missing Datatype in this run.
+        self.fault = DATATYPE_FAULT in wine_step.wine_errors
+        # ...in this run or an earlier one, which left the printer without one.
+        self.fault_so_far = fault_so_far or self.fault
+        # Wine's printer key was there before this run.
+        self.printer_before = printer_before
+        # Wine's driver record was there before this run.
+        self.driver_before = driver_before
+        self.added_monitor = not any(line.startswith('AddMonitor:') for line in wine_step.log)
+
+
+def norm_exit(ctx):
+    def normalise(wine, sim):
+        if ctx.fault and sim == 0:
+            return wine, 1603 & 0xFF, ['printer-datatype']
+        return wine, sim, []
+    return normalise
+
+
+def norm_log(ctx):
+    def normalise(wine, sim):
+        wine, sim, used = list(wine), list(sim), []
+        unknown = 'DeletePrinterDriver: 1797'
+        if not ctx.step.install and not ctx.driver_before and unknown in sim and unknown not in wine:
+            sim.remove(unknown)
+            used.append('delete-driver-unknown')
+        if ctx.fault and ctx.printer_before and 'AddPrinter: 1802' in sim:
+            sim[sim.index('AddPrinter: 1802')] = 'AddPrinter: 87'
+            used += ['printer-exists-unseen', 'printer-datatype']
+        elif ctx.fault and 'AddPrinter: 87' in wine:
+            del wine[len(wine) - 1 - wine[::-1].index('AddPrinter: 87')]
+            used.append('printer-datatype')
+        return wine, sim, used
+    return normalise
+
+
+def norm_traces(ctx):
+    def normalise(wine, sim):
+        used = []
+        if '\r\n' in wine:
+            wine = wine.replace('\r\n', '\n')
+            used.append('stdout-line-ends')
+        closing = 'Adding printer\n\nClosing printer\n\n'
+        if ctx.fault and closing in sim:
+            sim = sim.replace(closing, 'Adding printer\n\n', 1)
+            used.append('printer-datatype')
+        found = 'Enumerating ports\n\nPort found\n\n'
+        if ctx.step.install and ctx.added_monitor and found in wine and found not in sim:
+            sim = sim.replace('Enumerating ports\n\n', found, 1)
+            used.append('port-order')
+        return wine, sim, used
+    return normalise
+
+
+def norm_printer(ctx, kept_after_uninstall):
+    """The printer record: Wine's extra values left out, and the values Wine
+    doesn't write (NULL strings, the Datatype) left out of the simulated
+    side's where they hold what Windows writes there."""
+    def normalise(wine, sim):
+        used = []
+        if wine is not None and sim is None and kept_after_uninstall:
+            return None, None, ['printer-datatype']
+        if wine is None or sim is None:
+            return wine, sim, []
+        wine, sim = dict(wine), dict(sim)
+        for name in [n for n in wine if n not in sim]:
+            del wine[name]
+            used.append('printer-record-extras')
+        for name in [n for n in sim if n not in wine]:
+            if name in NULL_STRINGS and sim[name] == (REG_SZ, b'\0'):
+                del sim[name]
+                used.append('printer-record-null-strings')
+            elif name == 'Datatype' and ctx.fault_so_far and sim[name] == (REG_SZ, b'RAW\0'):
+                del sim[name]
+                used.append('printer-datatype')
+        return wine, sim, used
+    return normalise
+
+
+def norm_kept(kept_after_uninstall):
+    def normalise(wine, sim):
+        if wine is not None and sim is None and kept_after_uninstall:
+            return None, None, ['printer-datatype']
+        return wine, sim, []
+    return normalise
+
+
+def norm_driver_key(ctx):
+    def normalise(wine, sim):
+        if wine is None or sim is None:
+            return wine, sim, []
+        used = []
+        if ctx.bits == 64 and ctx.nt:
+            wine = wine.replace('\\Windows x64\\', '\\Windows NT x86\\')
+            used.append('environment-64')
+        version = '\\Version-3\\' if ctx.nt else '\\Version-0\\'
+        if version in wine:
+            wine = wine.replace(version, '\\Version-2\\' if ctx.nt else '\\')
+            used.append('driver-version-key')
+        return wine, sim, used
+    return normalise
+
+
+FILE_VALUES = ('Driver', 'Data File', 'Configuration File', 'Help File')
+
+
+def norm_driver_values(wine, sim):
+    """The driver record by file names, without Version (compared on its
+    own) and without the values the simulated spooler doesn't keep."""
+    if wine is None or sim is None:
+        return wine, sim, []
+    used = []
+
+    def by_name(values):
+        out = {}
+        for name, (kind, data) in values.items():
+            if name == 'Version':
+                continue
+            if name in FILE_VALUES and kind == REG_SZ:
+                data = data.rstrip(b'\0').split(b'\\')[-1].lower() + b'\0'
+            elif name == 'Dependent Files':
+                data = b'\0'.join(n.lower() for n in data.split(b'\0'))
+            if data != values[name][1]:
+                used.append('driver-file-names')
+            out[name] = (kind, data)
+        return out
+
+    wine, sim = by_name(wine), by_name(sim)
+    for name in [n for n in wine if n not in sim]:
+        del wine[name]
+        used.append('driver-record-extras')
+    return wine, sim, used
+
+
+def norm_driver_version(ctx):
+    def normalise(wine, sim):
+        if wine == (REG_DWORD, (3 if ctx.nt else 0).to_bytes(4, 'little')):
+            return sim, sim, ['driver-version-key']
+        return wine, sim, []
+    return normalise
+
+
+def norm_driver_directory(ctx):
+    def normalise(wine, sim):
+        if ctx.nt and ctx.bits == 64 and wine.endswith('\\x64'):
+            return wine[:-4] + '\\w32x86', sim, ['environment-64']
+        if not ctx.nt and wine.endswith('\\win40'):
+            return sim, sim, ['driver-directory-98']
+        return wine, sim, []
+    return normalise
