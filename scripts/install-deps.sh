@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xdotool x11-utils
+  python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xdotool x11-utils
   ghostscript poppler-utils clang libclang-rt-14-dev
 )
 
