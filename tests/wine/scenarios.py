@@ -130,10 +130,12 @@ def cmd_run(args):
     for name in sorted(c.used):
         fields, reason = differences.DIFFERENCES[name]
         log(f'  [{name}] ({fields}) {reason}')
-    shutil.rmtree(os.path.join(work, 'wine', 'prefix'), ignore_errors=True)
     if c.failures:
+        # The prefix stays for a look (its own files are a few MB; Wine's are
+        # the template's, linked).
         log(f'{sc.name} ({args.bits}-bit): {len(c.failures)} differences or failed checks: {"; ".join(c.failures)}')
         return 1
+    shutil.rmtree(os.path.join(work, 'wine', 'prefix'), ignore_errors=True)
     log(f'{sc.name} ({args.bits}-bit): equal but for the known differences ({time.time() - started:.0f} s)')
     return 0
 
