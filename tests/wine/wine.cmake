@@ -96,7 +96,7 @@ foreach(bits 32 64)
     COMMAND ${SETUP_PYTHON} ${WINE_SRC}/scenarios.py templates --bits ${bits} --work ${WINE_WORK}
             --dirs-exe ${WINE_HELPERS_${bits}}/dirs.exe)
   set_tests_properties(wine_prefix_templates_${bits} PROPERTIES
-    FIXTURES_SETUP wine_templates_${bits} TIMEOUT 3000 SKIP_RETURN_CODE 77)
+    FIXTURES_SETUP wine_templates_${bits} TIMEOUT 3000 SKIP_RETURN_CODE 77 LABELS wine)
   foreach(scenario ${WINE_SCENARIOS})
     add_test(NAME wine_${scenario}_${bits}
       COMMAND ${SETUP_PYTHON} ${WINE_SRC}/scenarios.py run ${scenario} --bits ${bits} --work ${WINE_WORK}
@@ -104,6 +104,6 @@ foreach(bits 32 64)
               --product ${CMAKE_SOURCE_DIR}/product --monitor-dll ${WINE_HELPERS_${bits}}/ztqmon.dll
               --ui-dll ${WINE_HELPERS_${bits}}/ztqui.dll)
     set_tests_properties(wine_${scenario}_${bits} PROPERTIES
-      FIXTURES_REQUIRED wine_templates_${bits} TIMEOUT 3000 SKIP_RETURN_CODE 77)
+      FIXTURES_REQUIRED wine_templates_${bits} TIMEOUT 3000 SKIP_RETURN_CODE 77 LABELS wine)
   endforeach()
 endforeach()
