@@ -111,6 +111,7 @@ class StepContext:
         self.printer_before = printer_before
         # Wine's driver record was there before this run.
         self.driver_before = driver_before
+        # This run's AddMonitorA registered the monitor (it logged no failure).
         self.added_monitor = not any(line.startswith('AddMonitor:') for line in wine_step.log)
 
 
