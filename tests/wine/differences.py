@@ -47,7 +47,8 @@ DIFFERENCES = {
     'printer-record-extras': (
         'printer record',
         'Wine\'s AddPrinterA writes values into the printer\'s key that the simulated spooler does not keep '
-        '(dnsTimeout, txTimeout); only the values the simulated spooler keeps are compared.'),
+        '(dnsTimeout, txTimeout, which Windows 2000 and XP write too); only the values the simulated spooler '
+        'keeps are compared.'),
     'printer-record-null-strings': (
         'printer record',
         'Wine\'s AddPrinterW writes no value for a string the caller left NULL (Description, Location, '
