@@ -48,16 +48,14 @@ namespace {
 void RunHidden(const char* command_line) {
   LPCH environment = GetEnvironmentStrings();
 
-  STARTUPINFOA startup;
-  memset(&startup, 0, sizeof(startup));
+  STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
 
   // CreateProcessA may write into its command line, so it gets a copy.
   std::vector<char> writable(command_line, command_line + strlen(command_line) + 1);
-  PROCESS_INFORMATION process;
-  memset(&process, 0, sizeof(process));
+  PROCESS_INFORMATION process = {};
   // The result isn't looked at: a command line that can't start goes unreported.
   if (CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP, environment,
                      nullptr, &startup, &process)) {

@@ -20,7 +20,6 @@ int ReadQuiet() {
   char quiet[80] = {};
   GetPrivateProfileStringA(names::kConfigSection, names::kConfigKeyQuiet, names::kQuietDefault, quiet,
                            sizeof(quiet), names::kConfigFile);
-  quiet[sizeof(quiet) - 1] = '\0';
   return atoi(quiet);
 }
 

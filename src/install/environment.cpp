@@ -10,11 +10,9 @@
 #include "support/setup_log.h"
 
 void ReadPlatformFlags(BOOL* is_winnt, BOOL* is_win4) {
-  *is_winnt = FALSE;
-  *is_win4 = FALSE;
   DWORD version = GetVersion();
-  if ((version & 0x80000000u) == 0) *is_winnt = TRUE;        // the 9x family and Win32s set bit 31
-  if (static_cast<BYTE>(version & 0xFF) >= 4) *is_win4 = TRUE;  // major version, also TRUE on 5.x
+  *is_winnt = (version & 0x80000000u) == 0 ? TRUE : FALSE;        // the 9x family and Win32s set bit 31
+  *is_win4 = static_cast<BYTE>(version & 0xFF) >= 4 ? TRUE : FALSE;  // major version, also TRUE on 5.x
 }
 
 std::string GetModuleDirectory() {

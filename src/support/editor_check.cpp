@@ -1,5 +1,6 @@
 #include "support/editor_check.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -25,19 +26,13 @@ double DecimalValue(const char* text) {
   while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
   const char* start = p;
   if (*p == '+' || *p == '-') ++p;
-  bool digits = false;
-  while (*p >= '0' && *p <= '9') {
-    ++p;
-    digits = true;
-  }
+  while (*p >= '0' && *p <= '9') ++p;
   if (*p == '.') {
     ++p;
-    while (*p >= '0' && *p <= '9') {
-      ++p;
-      digits = true;
-    }
+    while (*p >= '0' && *p <= '9') ++p;
   }
-  if (!digits) return 0.0;
+  // Without a digit so far the text is a sign or a point at most, which the
+  // conversion below reads as 0, exponent or not.
   if (*p == 'e' || *p == 'E') {
     const char* exponent = p + 1;
     if (*exponent == '+' || *exponent == '-') ++exponent;
@@ -58,14 +53,15 @@ std::string ReadPage() {
   try {
     DWORD length = page.GetLength();
     // The page and its closing zero byte in one buffer, or no check at all.
-    if (!FitsOneBuffer(static_cast<unsigned long long>(length) + 1)) return text;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<size_t>(length) + 1]);
+    const unsigned long long size = static_cast<unsigned long long>(length) + 1;
+    if (!FitsOneBuffer(size)) return text;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<size_t>(size)]);
     if (!buffer) return text;
-    memset(buffer.get(), 0, static_cast<size_t>(length) + 1);
+    memset(buffer.get(), 0, static_cast<size_t>(size));
     // The count read isn't needed: a short read leaves zero bytes behind it,
     // which end the text.
     page.Read(buffer.get(), length);
-    text = buffer.get();
+    text.assign(buffer.get(), std::find(buffer.get(), buffer.get() + length, '\0'));
   } catch (const CFileException&) {
   }
   return text;

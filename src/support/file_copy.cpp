@@ -81,7 +81,7 @@ int CopyFile(std::string source, std::string destination) {
   }
 
   // A source whose length can't be taken can't be read: the read failure.
-  DWORD length;
+  DWORD length = 0;
   if (!LengthOf(in, &length)) {
     LogFailure(texts::kLogCopyRead, source);
     return 0;

@@ -65,7 +65,6 @@ outcome::Status Finish9x(BOOL is_upgrade) {
   char done[512] = {};
   GetPrivateProfileStringA(names::kConfigSection, names::kConfigKeyUninstall, "", done, sizeof(done),
                            names::kConfigFile);
-  done[sizeof(done) - 1] = '\0';
   outcome::Status status = outcome::kSuccess;
   if (!is_upgrade) {
     if (MbsCmp(done, "") == 0) {
