@@ -33,6 +33,11 @@ EQUIVALENT_FILE = os.path.join(ROOT, 'scripts', 'mutate-equivalent.txt')
 
 TARGETS = ['setup', 'winsim', 'test_app', 'test_support', 'test_install', 'test_uninstall', 'test_winsim',
            'test_reliability']
+# Built again for each mutant: the program, and the one test binary that
+# calls its routines in its own process. The others drive the built program
+# and are built once, from the unmutated sources (so a mutated text in the
+# program meets the tests' own copy of it).
+MUTANT_TARGETS = ['setup', 'test_support']
 BUILD_LIMIT = 600
 TEST_LIMIT = 180
 
@@ -267,21 +272,29 @@ def read_equivalent():
     if not os.path.exists(EQUIVALENT_FILE):
         return listed
     pattern = re.compile(r"^([^\s:]+)(?::\d+)? \[([\w-]+)\] '(.*)' -> '(.*?)'(?: #(\d+))?$")
-    key = None
+    group = []  # the entries that the next reason is for
+    reason_read = False
     with open(EQUIVALENT_FILE, encoding='latin-1') as f:
-        for text in f:
+        for number, text in enumerate(f, 1):
             text = text.rstrip('\n')
             if not text.strip() or text.startswith('#'):
                 continue
             if text[0].isspace():
-                if key is not None:
+                for key in group:
                     listed[key] = (listed[key] + ' ' + text.strip()).strip()
+                reason_read = True
                 continue
             m = pattern.match(text)
             if not m:
-                sys.exit('mutate: %s: not a mutant line: %s' % (EQUIVALENT_FILE, text))
+                sys.exit('mutate: %s:%d: not a mutant line: %s' % (EQUIVALENT_FILE, number, text))
+            if reason_read:
+                group, reason_read = [], False
             key = (m.group(1), m.group(2), norm(m.group(3)), norm(m.group(4)), int(m.group(5) or 0))
             listed[key] = ''
+            group.append(key)
+    missing = [key for key, reason in listed.items() if not reason]
+    if missing:
+        sys.exit('mutate: %s: no reason given for %s' % (EQUIVALENT_FILE, missing[0]))
     return listed
 
 
@@ -325,9 +338,9 @@ def configure(tree, build):
                     '-DSETUP_MINGW_CC=OFF'], check=True, stdout=subprocess.DEVNULL)
 
 
-def build_targets(build):
+def build_targets(build, targets=TARGETS):
     try:
-        done = subprocess.run(['cmake', '--build', build, '-j2', '--target'] + TARGETS, stdout=subprocess.DEVNULL,
+        done = subprocess.run(['cmake', '--build', build, '-j2', '--target'] + targets, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=BUILD_LIMIT)
         return done.returncode == 0
     except subprocess.TimeoutExpired:
@@ -420,7 +433,7 @@ def main():
             with open(full, 'w', encoding='latin-1') as f:
                 f.write(originals[mutant.path])
         apply(tree, mutant)
-        if not build_targets(build):
+        if not build_targets(build, MUTANT_TARGETS):
             outcome, by = 'no-compile', ''
         else:
             outcome, by = run_tests(build)
