@@ -1,19 +1,17 @@
-// kernel32's profile (INI file) routines on the machine's drives, with the
-// IniFileMapping redirection of the NT family.
-#include <cctype>
+// kernel32's profile (INI file) routines on the machine's drives; the
+// IniFileMapping redirection of the NT family is in profile_mapping.cpp.
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "hive.h"
 #include "machine.h"
+#include "profile_mapping.h"
 
 using winsim::Machine;
 
-namespace {
-
-const char kMappingKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping";
+namespace winsim {
+namespace profile {
 
 std::string Trim(const std::string& s) {
   size_t begin = s.find_first_not_of(" \t");
@@ -21,6 +19,64 @@ std::string Trim(const std::string& s) {
   size_t end = s.find_last_not_of(" \t");
   return s.substr(begin, end - begin + 1);
 }
+
+// --- copying into the caller's buffer --------------------------------------------
+
+// One string: cut to size - 1 characters and NUL terminated, as Windows does.
+DWORD CopyString(const std::string& value, LPSTR buffer, DWORD size) {
+  if (!buffer || size == 0) return 0;
+  size_t n = value.size() < size - 1 ? value.size() : size - 1;
+  memcpy(buffer, value.data(), n);
+  buffer[n] = '\0';
+  return static_cast<DWORD>(n);
+}
+
+// A list of names, each NUL terminated, with a NUL after the last. When it
+// doesn't fit, Windows cuts it, ends it with two NULs and returns size - 2.
+DWORD CopyList(const std::vector<std::string>& names, LPSTR buffer, DWORD size) {
+  if (!buffer || size == 0) return 0;
+  std::string all;
+  for (const std::string& n : names) all += n + '\0';
+  if (all.size() + 1 <= size) {
+    memcpy(buffer, all.data(), all.size());
+    buffer[all.size()] = '\0';
+    return static_cast<DWORD>(all.size());
+  }
+  if (size < 2) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  memcpy(buffer, all.data(), size - 2);
+  buffer[size - 2] = buffer[size - 1] = '\0';
+  return size - 2;
+}
+
+// --- where the profile lives ------------------------------------------------------
+
+// A bare file name means a file in the Windows directory.
+std::string FullPath(const std::string& file) {
+  if (file.find_first_of("\\/:") == std::string::npos) return std::string(Machine::Get().os().windows) + "\\" + file;
+  return file;
+}
+
+std::string FileName(const std::string& path) {
+  size_t cut = path.find_last_of("\\/:");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+}  // namespace profile
+}  // namespace winsim
+
+using winsim::profile::CopyList;
+using winsim::profile::CopyString;
+using winsim::profile::FullPath;
+using winsim::profile::Trim;
+using winsim::profile::FlushMapping;
+using winsim::profile::GetMapped;
+using winsim::profile::Mapping;
+using winsim::profile::WriteMapped;
+
+namespace {
 
 // --- the file as lines -------------------------------------------------------------
 
@@ -89,182 +145,11 @@ bool FindSection(const std::vector<Line>& lines, const std::string& section, siz
   return false;
 }
 
-// --- copying into the caller's buffer --------------------------------------------
-
-// One string: cut to size - 1 characters and NUL terminated, as Windows does.
-DWORD CopyString(const std::string& value, LPSTR buffer, DWORD size) {
-  if (!buffer || size == 0) return 0;
-  size_t n = value.size() < size - 1 ? value.size() : size - 1;
-  memcpy(buffer, value.data(), n);
-  buffer[n] = '\0';
-  return static_cast<DWORD>(n);
-}
-
-// A list of names, each NUL terminated, with a NUL after the last. When it
-// doesn't fit, Windows cuts it, ends it with two NULs and returns size - 2.
-DWORD CopyList(const std::vector<std::string>& names, LPSTR buffer, DWORD size) {
-  if (!buffer || size == 0) return 0;
-  std::string all;
-  for (const std::string& n : names) all += n + '\0';
-  if (all.size() + 1 <= size) {
-    memcpy(buffer, all.data(), all.size());
-    buffer[all.size()] = '\0';
-    return static_cast<DWORD>(all.size());
-  }
-  if (size < 2) {
-    buffer[0] = '\0';
-    return 0;
-  }
-  memcpy(buffer, all.data(), size - 2);
-  buffer[size - 2] = buffer[size - 1] = '\0';
-  return size - 2;
-}
-
 // A value held in matching quotes is given without them.
 std::string Unquote(const std::string& value) {
   if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
     return value.substr(1, value.size() - 2);
   return value;
-}
-
-// --- where the profile lives ------------------------------------------------------
-
-// A bare file name means a file in the Windows directory.
-std::string FullPath(const std::string& file) {
-  if (file.find_first_of("\\/:") == std::string::npos) return std::string(Machine::Get().os().windows) + "\\" + file;
-  return file;
-}
-
-std::string FileName(const std::string& path) {
-  size_t cut = path.find_last_of("\\/:");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-// NT's kernel32 keeps the IniFileMapping key's mappings in a cache that it
-// fills when the process starts: a mapping added or removed later reaches a
-// running process only through the flush form of the profile routines
-// (section, key and value NULL), which drops the cached mapping of that file.
-struct MappingCache {
-  std::string root;  // the machine the cache belongs to
-  bool loaded = false;
-  std::map<std::string, std::vector<winsim::RegValue>> files;  // lower-case file name -> the mapping's values
-};
-
-MappingCache& TheMappingCache() {
-  static MappingCache cache;
-  if (cache.root != Machine::Get().root()) {
-    cache = MappingCache();
-    cache.root = Machine::Get().root();
-  }
-  return cache;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// The mapping of one file as the registry holds it now (into the cache).
-void ReadMapping(MappingCache& cache, const std::string& name) {
-  const winsim::RegKey* map = winsim::ReadHive().Find(std::string(kMappingKey) + "\\" + name);
-  if (map)
-    cache.files[Lower(name)] = map->values;
-  else
-    cache.files.erase(Lower(name));
-}
-
-void LoadMappings(MappingCache& cache) {
-  if (cache.loaded) return;
-  cache.loaded = true;
-  cache.files.clear();
-  const winsim::RegKey* mappings = winsim::ReadHive().Find(kMappingKey);
-  if (!mappings) return;
-  for (const auto& file : mappings->subkeys) cache.files[Lower(file->name)] = file->values;
-}
-
-// The flush form: a file's mapping is read again on its next use; without a
-// file every mapping is.
-void FlushMapping(LPCSTR file) {
-  if (!Machine::Get().os().nt_family) return;
-  MappingCache& cache = TheMappingCache();
-  if (!file) {
-    cache.loaded = false;
-    return;
-  }
-  LoadMappings(cache);
-  ReadMapping(cache, FileName(FullPath(file)));
-}
-
-// IniFileMapping (NT): when the cache holds a mapping of the file, the
-// profile calls on that file go to the registry. The result tells whether
-// the file is mapped; `*key` is the HKLM path that holds `section`'s keys,
-// empty when the mapping gives the section no place we have.
-bool Mapping(const std::string& path, const char* section, std::string* key) {
-  key->clear();
-  if (!Machine::Get().os().nt_family) return false;
-  MappingCache& cache = TheMappingCache();
-  LoadMappings(cache);
-  auto found = cache.files.find(Lower(FileName(path)));
-  if (found == cache.files.end()) return false;
-  const winsim::RegValue* target = nullptr;
-  const winsim::RegValue* unnamed = nullptr;
-  for (const auto& value : found->second) {
-    if (section && winsim::EqualNoCase(value.name, section)) target = &value;
-    if (value.name.empty()) unnamed = &value;
-  }
-  if (!target) target = unnamed;
-  if (!target || (target->type != REG_SZ && target->type != REG_EXPAND_SZ)) return true;
-  std::string text(target->data.begin(), target->data.end());
-  text = text.substr(0, text.find('\0'));
-  size_t start = text.find_first_not_of("!#@");  // the flags before the root
-  text = start == std::string::npos ? "" : text.substr(start);
-  // SYS: is HKLM\SOFTWARE; USR: is the user's hive, which the machine lacks.
-  if (text.size() >= 4 && winsim::EqualNoCase(text.substr(0, 4), "SYS:"))
-    *key = "SOFTWARE\\" + text.substr(4);
-  return true;
-}
-
-std::string ValueText(const winsim::RegValue& value) {
-  std::string text(value.data.begin(), value.data.end());
-  return text.substr(0, text.find('\0'));
-}
-
-DWORD GetMapped(const std::string& key_path, LPCSTR key, const std::string& fallback, LPSTR buffer, DWORD size) {
-  const winsim::RegKey* target = key_path.empty() ? nullptr : winsim::ReadHive().Find(key_path);
-  if (!key) {
-    std::vector<std::string> names;
-    if (target)
-      for (const auto& v : target->values)
-        if (!v.name.empty()) names.push_back(v.name);
-    return CopyList(names, buffer, size);
-  }
-  const winsim::RegValue* value = target ? target->Value(Trim(key)) : nullptr;
-  return CopyString(value ? ValueText(*value) : fallback, buffer, size);
-}
-
-BOOL WriteMapped(const std::string& key_path, const std::string& key, LPCSTR value, bool whole_section) {
-  if (key_path.empty()) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
-  if (!Machine::Get().settings().admin) {
-    SetLastError(ERROR_ACCESS_DENIED);  // HKLM is read-only without rights
-    return FALSE;
-  }
-  winsim::ChangeHive([&](winsim::Hive& hive) {
-    winsim::RegKey* target = hive.Find(key_path);
-    if (whole_section || !value) {
-      if (!target) return false;
-      if (!whole_section) return target->RemoveValue(key);
-      bool removed = false;
-      while (!target->values.empty()) removed = target->RemoveValue(target->values.back().name) || removed;
-      return removed;
-    }
-    if (!target) target = hive.Create(key_path);
-    target->SetValue(key, REG_SZ, reinterpret_cast<const uint8_t*>(value), strlen(value) + 1);
-    return true;
-  });
-  return TRUE;
 }
 
 // --- the file -------------------------------------------------------------------------
@@ -444,11 +329,3 @@ BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPC
   return WriteProfile(section ? s.c_str() : nullptr, key ? k.c_str() : nullptr, value ? v.c_str() : nullptr,
                       file ? f.c_str() : nullptr);
 }
-
-namespace winsim {
-
-void LoadIniFileMappings() {
-  if (Machine::Get().os().nt_family) LoadMappings(TheMappingCache());
-}
-
-}  // namespace winsim
