@@ -1,7 +1,4 @@
 // Whole installs of the setup program on fresh simulated machines.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "install/install_checks.h"
 
 using namespace checks;
@@ -132,55 +129,6 @@ TEST(Win32sInstall, TakesTheNtBranchWithThe9xLibraryNames) {
   EXPECT_EQ(Config(m, "Uninstall"), "1");
 }
 
-// Phase G: a data file that can't be read, or whose buffer can't be had (2 GB
-// or more: beyond any buffer of the 32-bit program), ends setup silently
-// right there.
-struct DataFile {
-  const char* name;
-  bool too_large;       // grown to 2 GB instead of removed
-  const char* written;  // the values written before the end
-};
-
-class MissingDataFile : public ::testing::TestWithParam<DataFile> {};
-
-TEST_P(MissingDataFile, EndsSetupWithoutCompletion) {
-  TestMachine m("xp");
-  m.StageProduct();
-  const std::string file = std::string(kStaging) + GetParam().name;
-  if (GetParam().too_large)
-    ASSERT_EQ(truncate(m.Host(file).c_str(), 0x80000000LL), 0);  // sparse: no disk space taken
-  else
-    m.Remove(file);
-  m.Write(kIni, "[Parameters]\r\nQuiet=7\r\n");
-  RunResult run = m.Setup();
-  EXPECT_EQ(run.status, kFailed);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out.substr(run.out.find("Closing")), "Closing printer\n\nConfiguring printer\n\n");
-  EXPECT_EQ(Summary(m), (std::vector<std::string>{"Sleep 3000", "Sleep 1000"}));
-  winsim::Hive hive = HiveOf(m);
-  std::string written;
-  for (const char* name : {"TTFontSubTableSize", "TTFontSubTable", "PrinterData"})
-    if (Bytes(hive, kDataKey, name) != "<absent>") written += std::string(name) + " ";
-  if (Bytes(hive, kPrinterKey, "Default DevMode") != "<absent>") written += "DevMode";
-  EXPECT_EQ(written, GetParam().written);
-  EXPECT_TRUE(hive.Find(kDataKey) != nullptr);
-  EXPECT_TRUE(hive.Find(kEntryKey) == nullptr);
-  EXPECT_EQ(Config(m, "Quiet"), "7") << "left for the next install that completes";
-}
-
-INSTANTIATE_TEST_SUITE_P(Files, MissingDataFile,
-                         ::testing::Values(DataFile{"fontsub.tbl", false, ""},
-                                           DataFile{"printerdata.dat", false, "TTFontSubTableSize TTFontSubTable "},
-                                           DataFile{"dfdevmdnt.dat", false,
-                                                    "TTFontSubTableSize TTFontSubTable PrinterData "},
-                                           DataFile{"printerdata.dat", true, "TTFontSubTableSize TTFontSubTable "},
-                                           DataFile{"dfdevmdnt.dat", true,
-                                                    "TTFontSubTableSize TTFontSubTable PrinterData "}),
-                         [](const auto& param) {
-                           std::string name = param.param.name;
-                           return name.substr(0, name.find('.')) + (param.param.too_large ? "_2GB" : "_missing");
-                         });
-
 TEST(EarlyEnd, NineXWithoutPostScriptDriverGuidesTheUserAndStops) {
   TestMachine m("98");
   m.StageProduct("c:\\zentaq", false);
@@ -255,111 +203,6 @@ TEST(PrinterExists, IsLoggedAndCountsAsInPlace) {
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(Contains(LogTexts(m), "AddPrinter: 1802"));
   EXPECT_NE(run.out.find("Adding printer\n\nConfiguring printer\n\n"), std::string::npos);
-}
-
-// The port listing is a trace only: the printer is added whatever it shows.
-TEST(PortListing, TracesOnlyAProductPortAtTheHeadAndOnlyWhatFits) {
-  std::string many;
-  for (int i = 1; i <= 300; ++i) many += "COM" + std::to_string(i) + ":,";
-  const std::pair<std::string, std::string> cases[] = {
-      {"", "Enumerating ports\n\nPort found\n\nAdding printer\n\n"},
-      {"zentaqport", "Enumerating ports\n\nAdding printer\n\n"},
-      {many, "Enumerating ports\n\nEnumPorts failed\n\nAdding printer\n\n"}};
-  for (const auto& c : cases) {
-    TestMachine m("xp", "[spooler]\nlocal_ports = " + c.first + "\n");
-    m.StageProduct();
-    RunResult run = m.Setup();
-    EXPECT_EQ(run.status, 0) << c.first;
-    EXPECT_NE(run.out.find(c.second), std::string::npos) << run.out;
-  }
-}
-
-// Only the spooler's first monitor is compared with the product's, case and all.
-TEST(MonitorListing, TracesOnlyTheProductMonitorAtTheHeadAndOnlyWhatFits) {
-  const std::string monitors = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors";
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{}, "Initializing Spooler\n\n"},
-      {{"Local Port", "ZENTAQ Monitor"}, "Initializing Spooler\n\n"},
-      {{"ZENTAQ Monitor", "Local Port"}, "Monitor found\n\nInitializing Spooler\n\n"},
-      {{"zentaq monitor", "Local Port"}, "Initializing Spooler\n\n"},
-      {std::vector<std::string>(300, "Monitor of another product "), "EnumMonitors failed\n\nInitializing"}};
-  for (const auto& c : cases) {
-    TestMachine m("xp");
-    m.StageProduct();
-    if (!c.first.empty()) {
-      m.Use();
-      HKEY key = nullptr;
-      ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, monitors.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-      RegDeleteKeyA(key, "Local Port");  // listed in the order of the keys, made anew below
-      RegCloseKey(key);
-    }
-    for (size_t i = 0; i < c.first.size(); ++i)
-      Seed(m, monitors + "\\" + c.first[i] + (c.first.size() > 2 ? std::to_string(i) : ""), "Driver", "localspl.dll");
-    RunResult run = m.Setup();
-    EXPECT_EQ(run.status, 0) << c.second;
-    EXPECT_EQ(run.out.rfind(c.second, 0), 0u) << run.out;
-  }
-}
-
-// Phase A's monitor list and phase F's port list get one buffer of 4096
-// bytes each: a list of exactly that size fits, one byte more doesn't. (9x
-// packs single-byte strings, so every size can be met.)
-DWORD Needed(const TestMachine& m, bool ports) {
-  m.Use();
-  DWORD needed = 0, count = 0;
-  if (ports) EnumPortsA(nullptr, 2, nullptr, 0, &needed, &count);
-  if (!ports) EnumMonitorsA(nullptr, 1, nullptr, 0, &needed, &count);
-  return needed;
-}
-
-TEST(Listings, OneBufferOf4096BytesHoldsAListOfExactlyThatSize) {
-  const std::string monitor = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
-  TestMachine probe("98", "[spooler]\nlocal_ports = A:\n");
-  probe.StageProduct();
-  Seed(probe, monitor + "M", "Driver", "other.dll");
-  const DWORD monitors = Needed(probe, false);
-  ASSERT_EQ(probe.Setup().status, 0);
-  const DWORD ports = Needed(probe, true);
-  for (DWORD size : {4096u, 4097u}) {
-    TestMachine m("98", "[spooler]\nlocal_ports = " + std::string(1 + size - ports, 'A') + ":\n");
-    m.StageProduct();
-    Seed(m, monitor + std::string(1 + size - monitors, 'M'), "Driver", "other.dll");
-    ASSERT_EQ(Needed(m, false), size);
-    RunResult run = m.Setup();
-    EXPECT_EQ(Needed(m, true), size);
-    EXPECT_EQ(run.out.find("EnumMonitors failed") != std::string::npos, size > 4096) << size;
-    EXPECT_EQ(run.out.find("EnumPorts failed") != std::string::npos, size > 4096) << size;
-  }
-}
-
-// Each value holds its file whole, however short.
-TEST(DataFiles, AnEmptyOrOneByteFileIsWrittenWhole) {
-  TestMachine m("xp");
-  m.StageProduct();
-  m.Write(std::string(kStaging) + "fontsub.tbl", "");
-  m.Write(std::string(kStaging) + "printerdata.dat", "P");
-  m.Write(std::string(kStaging) + "dfdevmdnt.dat", std::string(1, '\0'));
-  ASSERT_EQ(m.Setup().status, 0);
-  winsim::Hive hive = HiveOf(m);
-  EXPECT_EQ(Bytes(hive, kDataKey, "TTFontSubTableSize"), Dw(0));
-  EXPECT_EQ(Bytes(hive, kDataKey, "TTFontSubTable"), "");
-  EXPECT_EQ(Bytes(hive, kDataKey, "PrinterData"), "P");
-  EXPECT_EQ(Bytes(hive, kPrinterKey, "Default DevMode"), std::string(1, '\0'));
-}
-
-// A file that delivers fewer bytes than its length (it shrank meanwhile) is
-// one that can't be read: setup ends there, as without the file.
-TEST(DataFiles, AShortReadEndsSetupLikeAMissingFile) {
-  const char* pseudo = "/sys/devices/system/cpu/online";  // states a page, delivers a few bytes
-  struct stat st;
-  if (stat(pseudo, &st) != 0 || st.st_size <= 16) GTEST_SKIP() << "no pseudo-file with an overstated length";
-  TestMachine m("xp");
-  m.StageProduct();
-  m.Remove(std::string(kStaging) + "printerdata.dat");
-  ASSERT_EQ(symlink(pseudo, m.Host(std::string(kStaging) + "printerdata.dat").c_str()), 0);
-  EXPECT_EQ(m.Setup().status, kFailed);
-  EXPECT_EQ(Bytes(HiveOf(m), kDataKey, "PrinterData"), "<absent>");
-  EXPECT_FALSE(HasKey(m, kEntryKey));
 }
 
 // Every copy of the branch fails on a missing source, one log line each in
