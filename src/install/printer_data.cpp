@@ -3,8 +3,8 @@
 // printer data and the default DevMode, each the whole content of a product
 // file. A file that can't be read ends setup silently.
 #include <cstdio>
+#include <memory>
 #include <new>
-#include <vector>
 
 #include "app/names.h"
 #include "app/outcome.h"
@@ -16,22 +16,24 @@
 
 namespace {
 
+// A data file's whole content, in one buffer of exactly its length.
+struct Content {
+  std::unique_ptr<BYTE[]> bytes;
+  DWORD length = 0;
+};
+
 // The whole file in one read. False when it can't be opened, its buffer
-// can't be had, or the read fails or delivers fewer bytes than the file holds
-// (the value would otherwise hold bytes that were never read).
-bool ReadDataFile(const std::string& path, std::vector<BYTE>* content) {
+// can't be had (a length beyond any buffer of the program counts so), or the
+// read fails or delivers fewer bytes than the file holds (the value would
+// otherwise hold bytes that were never read).
+bool ReadDataFile(const std::string& path, Content* content) {
   CFile file;
   if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) return false;
   try {
-    DWORD length = file.GetLength();
-    // A length no buffer of the program can hold fails as an allocation.
-    if (!FitsOneBuffer(length)) return false;
-    try {
-      content->assign(length, 0);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    if (length > 0 && file.Read(content->data(), length) != length) return false;
+    content->length = file.GetLength();
+    content->bytes.reset(FitsOneBuffer(content->length) ? new (std::nothrow) BYTE[content->length] : nullptr);
+    if (!content->bytes) return false;
+    if (file.Read(content->bytes.get(), content->length) != content->length) return false;
     file.Close();
   } catch (const CFileException&) {
     return false;
@@ -39,19 +41,16 @@ bool ReadDataFile(const std::string& path, std::vector<BYTE>* content) {
   return true;
 }
 
-void SetBinary(HKEY key, const char* name, const std::vector<BYTE>& data) {
-  static const BYTE kNothing = 0;
-  RegSetValueExA(key, name, 0, REG_BINARY, data.empty() ? &kNothing : data.data(),
-                 static_cast<DWORD>(data.size()));
+void SetBinary(HKEY key, const char* name, const Content& content) {
+  RegSetValueExA(key, name, 0, REG_BINARY, content.bytes.get(), content.length);
 }
 
 // The font table with its size, then the printer data. False ends setup.
 bool WriteDriverData(HKEY key, const std::string& staging) {
-  std::vector<BYTE> content;
+  Content content;
   if (!ReadDataFile(staging + names::kFontTable, &content)) return false;
-  DWORD size = static_cast<DWORD>(content.size());
-  RegSetValueExA(key, names::kFontTableSizeValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&size),
-                 sizeof(size));
+  RegSetValueExA(key, names::kFontTableSizeValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&content.length),
+                 sizeof(content.length));
   SetBinary(key, names::kFontTableValue, content);
 
   if (!ReadDataFile(staging + names::kPrinterDataFile, &content)) return false;
@@ -79,7 +78,7 @@ bool ConfigurePrinter(InstallContext& context) {
   const char* dev_mode_file = context.Is9xBranch() ? names::kDevMode9x : names::kDevModeNt;
   HKEY printer = OpenOrCreateMachineKey(names::kPrinterKey);
   if (printer != nullptr) {
-    std::vector<BYTE> content;
+    Content content;
     bool read = ReadDataFile(dev_mode_file, &content);
     if (read) SetBinary(printer, names::kDefaultDevModeValue, content);
     RegCloseKey(printer);
