@@ -22,6 +22,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -143,33 +144,44 @@ def test_commands(build):
     return first, matrix
 
 
+def start(command, env=None):
+    """A test command in a process group of its own, so that the programs it
+    starts go with it (a mutant may loop for ever in a run of setup)."""
+    return subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+
+
+def finish(processes, deadline):
+    """Waits for the processes until the deadline; ends their groups then.
+    True when every one exited with 0 in time; None when one ran out of time."""
+    ok = True
+    for process in processes:
+        try:
+            ok = process.wait(timeout=max(1, deadline - time.time())) == 0 and ok
+        except subprocess.TimeoutExpired:
+            ok = None
+    for process in processes:
+        try:
+            os.killpg(process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        process.wait()
+    return ok
+
+
 def run_tests(build):
     """'killed' with the failing command, or 'survived'."""
     first, matrix = test_commands(build)
-    quiet = {'stdout': subprocess.DEVNULL, 'stderr': subprocess.DEVNULL}
     for command in first:
-        try:
-            if subprocess.run(command, timeout=TEST_LIMIT, **quiet).returncode != 0:
-                return 'killed', os.path.basename(command[0])
-        except subprocess.TimeoutExpired:
-            return 'killed', os.path.basename(command[0]) + ' (time limit)'
-    shards = []
-    for index in range(2):
-        env = dict(os.environ, GTEST_TOTAL_SHARDS='2', GTEST_SHARD_INDEX=str(index))
-        shards.append(subprocess.Popen(matrix, env=env, **quiet))
-    deadline = time.time() + TEST_LIMIT
-    failed = None
-    for shard in shards:
-        try:
-            if shard.wait(timeout=max(1, deadline - time.time())) != 0:
-                failed = 'fault matrix'
-        except subprocess.TimeoutExpired:
-            failed = 'fault matrix (time limit)'
-    for shard in shards:
-        if shard.poll() is None:
-            shard.kill()
-            shard.wait()
-    return ('killed', failed) if failed else ('survived', '')
+        ok = finish([start(command)], time.time() + TEST_LIMIT)
+        if not ok:
+            return 'killed', os.path.basename(command[0]) + (' (time limit)' if ok is None else '')
+    shards = [start(matrix, dict(os.environ, GTEST_TOTAL_SHARDS='2', GTEST_SHARD_INDEX=str(index)))
+              for index in range(2)]
+    ok = finish(shards, time.time() + TEST_LIMIT)
+    if not ok:
+        return 'killed', 'fault matrix' + (' (time limit)' if ok is None else '')
+    return 'survived', ''
 
 
 def main():
@@ -178,6 +190,9 @@ def main():
     parser.add_argument('--count', type=int, default=150, help='mutants in the sample (0: all)')
     parser.add_argument('--work', default=os.path.join(ROOT, 'build-mutate'))
     parser.add_argument('--list', action='store_true', help='print the sample and stop')
+    parser.add_argument('--run-equivalent', action='store_true',
+                        help='build and test the mutants listed as equivalent too (they still count as equivalent '
+                             'when they survive)')
     parser.add_argument('--only', action='append', default=[],
                         help='only the mutants whose description contains this text (repeatable: any of them)')
     args = parser.parse_args()
@@ -222,11 +237,19 @@ def main():
         else:
             with open(full, 'w', encoding='latin-1') as f:
                 f.write(originals[mutant.path])
+        if not args.run_equivalent and equivalence(equivalent, mutant) is not None:
+            results.append((mutant, 'equivalent', 'listed, not run'))
+            print('%3d/%d %-10s %s  (listed, not run)' % (number, len(sample), 'equivalent', mutant.describe()),
+                  flush=True)
+            continue
         apply(tree, mutant)
+        began = time.time()
         if not build_targets(build, MUTANT_TARGETS):
             outcome, by = 'no-compile', ''
         else:
+            built = time.time()
             outcome, by = run_tests(build)
+            by = (by + ', ' if by else '') + 'built in %.0f s, tested in %.0f s' % (built - began, time.time() - built)
             if outcome == 'survived' and equivalence(equivalent, mutant) is not None:
                 outcome = 'equivalent'
         results.append((mutant, outcome, by))

@@ -39,6 +39,8 @@ TEST_F(EditorCheckTest, VersionsFromTheMinimumOnPass) {
   EXPECT_FALSE(Warns("this is version 42e-1"));
   EXPECT_FALSE(Warns("this is version 0.420e1"));  // digits after the point, a 0 among them
   EXPECT_FALSE(Warns("this is version 0.5e01"));  // an exponent that begins with 0
+  EXPECT_FALSE(Warns("this is version 0.5e9"));
+  EXPECT_FALSE(Warns("this is version 4.19999980926513671875"));  // the single-precision 4.2 itself
   EXPECT_FALSE(Warns("This is version +4.5"));
   EXPECT_FALSE(Warns("This is version 9"));  // every digit counts
   EXPECT_FALSE(Warns("This is version 4.9"));
