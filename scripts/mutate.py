@@ -190,6 +190,9 @@ def main():
     parser.add_argument('--count', type=int, default=150, help='mutants in the sample (0: all)')
     parser.add_argument('--work', default=os.path.join(ROOT, 'build-mutate'))
     parser.add_argument('--list', action='store_true', help='print the sample and stop')
+    parser.add_argument('--check-equivalent', action='store_true',
+                        help='run every mutant the equivalents file lists, whatever the sample, to see that none '
+                             'is killed')
     parser.add_argument('--run-equivalent', action='store_true',
                         help='build and test the mutants listed as equivalent too (they still count as equivalent '
                              'when they survive)')
@@ -205,6 +208,10 @@ def main():
     found = all_sites(ROOT if args.list else tree)
     sample = list(found) if args.count <= 0 or args.count >= len(found) else \
         random.Random(args.seed).sample(found, args.count)
+    if args.check_equivalent:
+        listed = read_equivalent()
+        sample = [m for m in found if equivalence(listed, m) is not None]
+        args.run_equivalent = True
     if args.only:
         sample = [m for m in sample if any(text in m.describe() for text in args.only)]
     sample.sort(key=lambda m: (m.path, m.line, m.op, m.after))
@@ -259,6 +266,13 @@ def main():
         with open(os.path.join(tree, path), 'w', encoding='latin-1') as f:
             f.write(text)
 
+    if args.check_equivalent:
+        wrong = [m for m, outcome, _ in results if outcome == 'killed']
+        print('\n%d listed mutants run, %d killed: %s' % (len(results), len(wrong),
+                                                         'the list is right' if not wrong else 'listed wrongly:'))
+        for mutant in wrong:
+            print('  ' + mutant.describe())
+        return 1 if wrong else 0
     count = {k: sum(1 for r in results if r[1] == k) for k in ('killed', 'survived', 'no-compile', 'equivalent')}
     counted = count['killed'] + count['survived']
     print('\nsurvivors:')
