@@ -60,6 +60,7 @@ TEST_F(EditorCheckTest, OlderVersionsAndNonNumbersWarn) {
   EXPECT_TRUE(Warns("This is version 0x10"));
   EXPECT_TRUE(Warns("This is version infinity"));
   EXPECT_TRUE(Warns("This is version "));
+  EXPECT_TRUE(Warns("<p>A page cut short: this is version "));  // nothing may be read past its end
 }
 
 TEST_F(EditorCheckTest, ThePhraseIsMatchedInAnyCaseAndOnlyItsFirstOccurrenceCounts) {
