@@ -4,7 +4,6 @@
 // file. A file that can't be read ends setup silently.
 #include <cstdio>
 #include <memory>
-#include <new>
 
 #include "app/names.h"
 #include "app/outcome.h"
@@ -31,7 +30,7 @@ bool ReadDataFile(const std::string& path, Content* content) {
   if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary)) return false;
   try {
     content->length = file.GetLength();
-    content->bytes.reset(FitsOneBuffer(content->length) ? new (std::nothrow) BYTE[content->length] : nullptr);
+    content->bytes = NewFileBuffer<BYTE>(content->length);
     if (!content->bytes) return false;
     if (file.Read(content->bytes.get(), content->length) != content->length) return false;
     file.Close();

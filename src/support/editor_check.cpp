@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <string>
 
 #include "app/names.h"
@@ -54,8 +53,7 @@ std::string ReadPage() {
     DWORD length = page.GetLength();
     // The page and its closing zero byte in one buffer, or no check at all.
     const unsigned long long size = static_cast<unsigned long long>(length) + 1;
-    if (!FitsOneBuffer(size)) return text;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[static_cast<size_t>(size)]);
+    std::unique_ptr<char[]> buffer = NewFileBuffer<char>(size);
     if (!buffer) return text;
     memset(buffer.get(), 0, static_cast<size_t>(size));
     // The count read isn't needed: a short read leaves zero bytes behind it,

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <new>
 
 // setup.exe is a 32-bit program: no object there can be larger than the
 // largest ptrdiff_t, 0x7FFFFFFF bytes. new[] fails on a larger size, and
@@ -10,5 +12,12 @@
 // fails alike everywhere: as a buffer that can't be had.
 constexpr size_t kLargestBuffer = 0x7FFFFFFF;
 
-// Whether a buffer of `size` bytes is within that bound.
-constexpr bool FitsOneBuffer(unsigned long long size) { return size <= kLargestBuffer; }
+// A buffer of `size` elements of one byte; none when the size is beyond that
+// bound or the memory can't be had. The contents are left as they come.
+template <typename T>
+std::unique_ptr<T[]> NewFileBuffer(unsigned long long size) {
+  static_assert(sizeof(T) == 1, "a file buffer counts bytes");
+  return std::unique_ptr<T[]>(
+      size <= kLargestBuffer ? new (std::nothrow) T[static_cast<size_t>(size)]
+                             : nullptr);
+}

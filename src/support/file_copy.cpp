@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <new>
 
 #include "app/texts.h"
 #include "platform/afx.h"
@@ -88,7 +87,7 @@ int CopyFile(std::string source, std::string destination) {
   }
 
   // A length beyond what one buffer can hold is a failed allocation too.
-  std::unique_ptr<BYTE[]> buffer(FitsOneBuffer(length) ? new (std::nothrow) BYTE[length] : nullptr);
+  std::unique_ptr<BYTE[]> buffer = NewFileBuffer<BYTE>(length);
   if (!buffer) {
     LogFailure(texts::kLogCopyNew, source);
     return 0;

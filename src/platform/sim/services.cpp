@@ -94,10 +94,14 @@ unsigned long long HostMilliseconds() {
 
 bool Stopping(const Record& record) { return record.stored && record.state == ServiceState::kStopPending; }
 
-unsigned long long StopLeft(const Record& record) {
-  if (record.by_sleep) return record.left;
-  unsigned long long now = HostMilliseconds();
-  return record.due > now ? record.due - now : 0;
+// The time a stop under way still needs, in milliseconds, as much as a DWORD holds.
+DWORD StopLeft(const Record& record) {
+  unsigned long long left = record.left;
+  if (!record.by_sleep) {
+    unsigned long long now = HostMilliseconds();
+    left = record.due > now ? record.due - now : 0;
+  }
+  return left > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(left);
 }
 
 // The spooler process has ended, and with it every monitor library.
@@ -160,13 +164,11 @@ void FillStatus(const Record& record, LPSERVICE_STATUS status) {
       status->dwCurrentState = SERVICE_RUNNING;
       status->dwControlsAccepted = kAcceptStop;
       break;
-    case ServiceState::kStopPending: {
-      unsigned long long left = StopLeft(record);
+    case ServiceState::kStopPending:
       status->dwCurrentState = SERVICE_STOP_PENDING;
       status->dwCheckPoint = 1;
-      status->dwWaitHint = left > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(left);
+      status->dwWaitHint = StopLeft(record);
       break;
-    }
     case ServiceState::kStopped:
       status->dwCurrentState = SERVICE_STOPPED;
       break;
@@ -273,10 +275,7 @@ ServiceState SpoolerState(DWORD* stop_left_ms) {
   if (stop_left_ms) *stop_left_ms = 0;
   if (!Machine::Get().os().nt_family) return ServiceState::kRunning;
   Record record = Current();
-  if (stop_left_ms && record.state == ServiceState::kStopPending) {
-    unsigned long long left = StopLeft(record);
-    *stop_left_ms = left > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(left);
-  }
+  if (stop_left_ms && record.state == ServiceState::kStopPending) *stop_left_ms = StopLeft(record);
   return record.state;
 }
 
