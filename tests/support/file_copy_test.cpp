@@ -8,6 +8,7 @@
 
 #include "common/test_machine.h"
 #include "platform/win32.h"
+#include "support/file_buffer.h"
 #include "support/file_copy.h"
 
 namespace {
@@ -101,6 +102,9 @@ TEST_F(FileCopyTest, ASourceTooLargeForOneBufferIsAFailedAllocation) {
   EXPECT_EQ(CopyFile(Staged("huge.dat"), destination), 0);
   EXPECT_EQ(machine_.Read(destination), "");
   EXPECT_EQ(machine_.Read(kLog), LogLine("CopyFile new Failed: ", Staged("huge.dat")));
+  // The bound itself: the largest object of a 32-bit process is still one buffer.
+  EXPECT_NE(NewFileBuffer<BYTE>(kLargestBuffer), nullptr);
+  EXPECT_EQ(NewFileBuffer<BYTE>(kLargestBuffer + 1ull), nullptr);
 }
 
 TEST_F(FileCopyTest, ALongSourcePathIsLoggedWhole) {
