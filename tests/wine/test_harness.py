@@ -6,8 +6,10 @@ that decide whether a flavour runs at all. A fault in any of these would let
 the Wine comparison pass on wrong data, fail on right data, or skip where it
 could run."""
 import os
+import shutil
 import sys
 import tempfile
+import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -321,6 +323,26 @@ class FlavourAvailable(unittest.TestCase):
         wine.loader = '/nonexistent/wine64'
         with self.assertRaisesRegex(winelib.WineUnavailable, 'not installed'):
             wine.ensure()
+
+
+class MessageBoxDisplay(unittest.TestCase):
+    def test_displays_started_together_are_distinct(self):
+        # Two Wine tests run at once; sharing a server, each one's answerer
+        # would press keys in the other's boxes.
+        if not shutil.which('Xvfb'):
+            self.skipTest('Xvfb is not installed')
+        displays = [winelib.Display(lambda message: None) for _ in range(2)]
+        threads = [threading.Thread(target=d.__enter__) for d in displays]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        try:
+            self.assertTrue(all(d.proc and d.proc.poll() is None for d in displays))
+            self.assertNotEqual(displays[0].name, displays[1].name)
+        finally:
+            for d in displays:
+                d.__exit__(None, None, None)
 
     def test_box_answerer_stops(self):
         # Thread.join() calls the thread's own _stop(); an attribute of that

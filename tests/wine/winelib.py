@@ -7,6 +7,7 @@ is ended together with the prefix's wineserver, so no test hangs.
 """
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -290,7 +291,13 @@ def host_path(prefix, windows_path):
 # --- message boxes under Xvfb ---------------------------------------------------
 
 class Display:
-    """An Xvfb server on a free display number, for Wine's message boxes."""
+    """An Xvfb server on a display number of its own, for Wine's message boxes.
+
+    Xvfb picks the number itself (-displayfd): it takes the first number
+    whose lock file it can create, which is atomic, and writes the number
+    once it accepts clients. Two tests that start a display at the same
+    moment would otherwise both see a number free and share one server, and
+    each one's answerer would see the other's boxes."""
 
     def __init__(self, log):
         self.log = log
@@ -298,24 +305,32 @@ class Display:
         self.name = None
 
     def __enter__(self):
-        for number in range(90, 140):
-            if os.path.exists(f'/tmp/.X{number}-lock') or os.path.exists(f'/tmp/.X11-unix/X{number}'):
-                continue
-            proc = subprocess.Popen(['Xvfb', f':{number}', '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
+        read_end, write_end = os.pipe()
+        try:
+            proc = subprocess.Popen(['Xvfb', '-displayfd', str(write_end), '-screen', '0', '1024x768x24',
+                                     '-nolisten', 'tcp'], pass_fds=(write_end,),
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-            for _ in range(100):
-                if os.path.exists(f'/tmp/.X11-unix/X{number}'):
-                    break
-                if proc.poll() is not None:
-                    break
-                time.sleep(0.1)
-            if proc.poll() is None and os.path.exists(f'/tmp/.X11-unix/X{number}'):
-                self.proc, self.name = proc, f':{number}'
-                return self
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-        raise RuntimeError('no Xvfb display could be started')
+        finally:
+            os.close(write_end)
+        text = b''
+        try:
+            deadline = time.time() + 30
+            while not text.endswith(b'\n') and time.time() < deadline:
+                ready, _, _ = select.select([read_end], [], [], 0.5)
+                if ready:
+                    chunk = os.read(read_end, 64)
+                    if not chunk:
+                        break
+                    text += chunk
+        finally:
+            os.close(read_end)
+        if text.strip().isdigit() and proc.poll() is None:
+            self.proc, self.name = proc, f':{int(text)}'
+            return self
+        if proc.poll() is None:
+            proc.kill()
+        proc.wait()
+        raise RuntimeError(f'no Xvfb display could be started (Xvfb wrote {text!r}, exit code {proc.returncode})')
 
     def __exit__(self, *exc):
         if self.proc:
