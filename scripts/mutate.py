@@ -109,12 +109,23 @@ def wildcard(text):
     return re.compile('^' + '.*'.join(re.escape(part) for part in text.split('*')) + '$')
 
 
-def read_equivalent():
-    """The mutants listed as unable to change behaviour, with their reasons:
-    [(path, op, before, after, occurrence), reason]. An entry is a mutant as
-    the run prints it (its line number is not compared); without '#N' it
-    stands for every mutant of that text in the file; '*' in the path or the
-    texts stands for any text."""
+def target_of(path):
+    """The target an entry of the equivalents file is about: the one whose
+    folder holds the path's fixed beginning; the program's when none does
+    (entries such as 'src/*.cpp' were written for it)."""
+    prefix = path.split('*')[0]
+    for name, target in TARGETS.items():
+        if any(prefix.startswith(folder + '/') for folder in target.folders):
+            return name
+    return 'program'
+
+
+def read_equivalent(target):
+    """The mutants of the target listed as unable to change behaviour, with
+    their reasons: [(path, op, before, after, occurrence), reason]. An entry
+    is a mutant as the run prints it (its line number is not compared);
+    without '#N' it stands for every mutant of that text in the file; '*' in
+    the path or the texts stands for any text."""
     listed = {}
     if not os.path.exists(EQUIVALENT_FILE):
         return listed
@@ -142,7 +153,7 @@ def read_equivalent():
     missing = [key for key, reason in listed.items() if not reason]
     if missing:
         sys.exit('mutate: %s: no reason given for %s' % (EQUIVALENT_FILE, missing[0]))
-    return listed
+    return {key: reason for key, reason in listed.items() if target_of(key[0]) == target}
 
 
 def equivalence(listed, mutant):
@@ -273,7 +284,7 @@ def main():
     sample = list(found) if args.count <= 0 or args.count >= len(found) else \
         random.Random(args.seed).sample(found, args.count)
     if args.check_equivalent:
-        listed = read_equivalent()
+        listed = read_equivalent(args.target)
         sample = [m for m in found if equivalence(listed, m) is not None]
         args.run_equivalent = True
     if args.only:
@@ -286,7 +297,7 @@ def main():
             print(m.describe())
         return 0
 
-    equivalent = read_equivalent()
+    equivalent = read_equivalent(args.target)
     for entry in equivalent:
         if not any(equivalence({entry: ''}, m) is not None for m in found):
             print('mutate: %s: an entry that matches no mutant any more: %s %s' %
