@@ -117,7 +117,7 @@ TEST(HiveText, ValuesAreOverwrittenInPlaceAndKeysRemovedWithTheirTree) {
 TEST(HiveText, ReadsWhatRegeditWrites) {
   Hive hive = Hive::Parse(
       "REGEDIT4\r\n\r\n; a comment\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\V]\r\n"
-      "\"Bin\"=hex:01,02,\\\r\n  03,04\r\n\"D\"=dword:1f\r\n\"T\"=hex(7):61,00,00\r\n"
+      "\"Bin\"=hex:01,02,\\\r\n  03,04\r\n\"D\"=dword:1f\r\n\"T\"=hex(7):61,00,00\r\n\"Short\"=hex:1,a, F\r\n"
       "[hkey_local_machine\\software\\v\\Sub]\r\n",
       "system.reg");
   const RegKey* key = hive.Find("SOFTWARE\\V");
@@ -125,6 +125,7 @@ TEST(HiveText, ReadsWhatRegeditWrites) {
   EXPECT_EQ(key->Value("Bin")->data, Bytes("\x01\x02\x03\x04"));
   EXPECT_EQ(key->Value("D")->data, Bytes(std::string("\x1f\0\0\0", 4)));
   EXPECT_EQ(key->Value("T")->type, static_cast<DWORD>(REG_MULTI_SZ));
+  EXPECT_EQ(key->Value("Short")->data, Bytes("\x01\x0a\x0f")) << "regedit reads a byte of one digit";
   EXPECT_NE(hive.Find("SOFTWARE\\V\\Sub"), nullptr);
 }
 
@@ -142,6 +143,9 @@ TEST(HiveText, ParseErrorsNameTheFileAndTheLine) {
   EXPECT_EQ(ParseError("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"a=\"b\"\n"), "system.reg:3: expected = after the value name");
   EXPECT_EQ(ParseError("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"b\n"), "system.reg:3: unterminated string");
   EXPECT_EQ(ParseError("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"a\"=wrong\n"), "system.reg:3: unknown value data");
+  EXPECT_EQ(ParseError("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\na=\"b\"\n"), "system.reg:3: expected a value name");
+  EXPECT_EQ(ParseError("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:123\n"), "system.reg:3: bad hex byte");
+  EXPECT_EQ(ParseError("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:,01\n"), "system.reg:3: bad hex byte");
 }
 
 TEST(HiveFile, ChangesAreSavedAndOutsideChangesSeen) {

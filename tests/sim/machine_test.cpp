@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "common/test_machine.h"
 #include "platform/sim/hive.h"
@@ -47,13 +48,16 @@ TEST(MachineIni, AnUnusableLineNamesFileAndLineAndLeavesTheFileAlone) {
     std::string ini;
     std::string error;
   } cases[] = {
-      {"[machine]\nos = xp\nthis line has no equals sign\n", "machine.ini:3: "},
+      {"[machine]\nos = xp\nthis line has no equals sign\n",
+       "machine.ini:3: not a 'key = value' line: 'this line has no equals sign'"},
       {"; comment\n[machine]\nos = vista\n", "machine.ini:3: unknown os 'vista'"},
       {"[machine]\nadmin = maybe\n", "machine.ini:2: unknown admin value 'maybe'"},
       {"[machine]\nspooler = paused\n", "machine.ini:2: unknown spooler value 'paused'"},
       {"[machine]\nclock = fast\n", "machine.ini:2: unknown clock value 'fast'"},
       {"[machine]\ntime = 2005-02-30 08:00:00\n", "machine.ini:2: bad time '2005-02-30 08:00:00'"},
       {"[machine]\ntime = 2005-01-03 8:05:00\n", "machine.ini:2: bad time"},
+      {"[machine]\ntime = 2005-01-03 08:05:60\n", "machine.ini:2: bad time"},
+      {"[machine]\ntime = 1900-02-29 08:05:00\n", "machine.ini:2: bad time"},
       {"[machine]\n\n[faults]\nCreateFileA = 5@0\n", "machine.ini:4: bad fault '5@0'"},
       {"[faults]\nCreateFileA = five\n", "machine.ini:2: bad fault 'five'"},
       {"[machine]\nadmin = no\nos = 98\n", "machine.ini:2: admin = no on os = 98: the 9x systems"},
@@ -282,6 +286,18 @@ TEST(Clock, SleepIsJournalledAndLocalTimeIsTheMachines) {
   EXPECT_EQ(t.wHour, 23);
   EXPECT_EQ(t.wMinute, 59);
   EXPECT_EQ(t.wSecond, 58);
+
+  // The day of the week (0 = Sunday) in every month, across century years.
+  const std::pair<const char*, WORD> days[] = {
+      {"2004-01-01", 4}, {"2000-02-29", 2}, {"2005-03-31", 4}, {"2005-04-15", 5}, {"1999-05-31", 1},
+      {"2000-06-30", 5}, {"2001-07-04", 3}, {"2002-08-15", 4}, {"2003-09-10", 3}, {"2006-10-31", 2},
+      {"2007-11-30", 5}, {"2008-12-31", 3}, {"2100-03-01", 1}};
+  for (const auto& day : days) {
+    TestMachine dated("xp", std::string("time = ") + day.first + " 12:00:00\n");
+    dated.Use();
+    GetLocalTime(&t);
+    EXPECT_EQ(t.wDayOfWeek, day.second) << day.first;
+  }
 }
 
 TEST(Strings, CompareAsWindowsDoes) {

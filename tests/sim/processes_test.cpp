@@ -72,11 +72,11 @@ class Processes : public ::testing::Test {
     info_.dwFlags = STARTF_USESHOWWINDOW;
     info_.wShowWindow = SW_HIDE;
   }
-  BOOL Start(const std::string& line, LPVOID environment = nullptr) {
+  BOOL Start(const std::string& line, LPVOID environment = nullptr, const char* folder = nullptr) {
     std::string copy = line;
     SetLastError(0xdeadbeef);
     return CreateProcessA(nullptr, &copy[0], nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP, environment,
-                          nullptr, &info_, &process_);
+                          folder, &info_, &process_);
   }
   // Waits up to five seconds for a file that a started program makes.
   std::string WaitFor(const std::string& path) {
@@ -111,6 +111,26 @@ TEST_F(Processes, HostProgramsRunWithTheGivenEnvironment) {
   EXPECT_NE(process_.dwProcessId, 0u);
   EXPECT_TRUE(CloseHandle(process_.hProcess));
   EXPECT_EQ(WaitFor(out), "from the block\n");
+
+  // The process id is the started program's own; a program started from a
+  // GUI process without STARTF_USESTDHANDLES has none of its standard handles.
+  std::string ids = machine_.root() + "/ids.txt";
+  ASSERT_TRUE(Start("sh -c \"echo $$ $(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2) > " + ids + ".tmp; mv " +
+                    ids + ".tmp " + ids + "\""));
+  EXPECT_EQ(WaitFor(ids), std::to_string(process_.dwProcessId) + " /dev/null /dev/null /dev/null\n");
+  EXPECT_EQ(GetLastError(), 0xdeadbeefu) << "a successful start leaves the last error";
+}
+
+TEST_F(Processes, AFileThatIsNoProgramFailsWithBadExeFormat) {
+  // The host file is made executable as a program file would be; its text
+  // is no program the host can run (no #! line, no ELF header).
+  machine_.Write("c:\\tools\\notes.exe", "plain text, not a program\n");
+  std::string host = machine_.Host("c:\\tools\\notes.exe");
+  ASSERT_EQ(chmod(host.c_str(), 0755), 0);
+  EXPECT_FALSE(Start(host + " arg"));
+  EXPECT_EQ(GetLastError(), 193u);  // ERROR_BAD_EXE_FORMAT
+  EXPECT_FALSE(Start("sh -c true", nullptr, "c:\\no\\folder"));
+  EXPECT_EQ(GetLastError(), 267u);  // ERROR_DIRECTORY
 }
 
 TEST_F(Processes, UnknownProgramsFailWith2ButAreJournalled) {

@@ -59,12 +59,16 @@ TEST(Profile, WritesCreateFileSectionAndKeyAndKeepTheRestOfTheFile) {
 TEST(Profile, ReadsTrimmedUnquotedValuesOrTheDefault) {
   TestMachine machine("xp");
   machine.Use();
-  machine.Write(kIni, "[ Parameters ]\r\n  Quiet  =  \"7 \" \r\nUninstall=1\r\nSingle='x'\r\nOdd=\"x'\r\nBare\r\n");
+  machine.Write(kIni, "[ Parameters ]\r\n  Quiet  =  \"7 \" \r\nUninstall=1\r\nSingle='x'\r\nOdd=\"x'\r\nBare\r\n"
+                     "Same=abba\r\nTab=\tv\t\r\nTilde=~v~\r\n");
   for (int attempt = 0; attempt < 2; ++attempt) {
     EXPECT_EQ(Get("parameters", "QUIET", "0"), "7 ");
     EXPECT_EQ(Get("Parameters", "Uninstall", ""), "1");
     EXPECT_EQ(Get("Parameters", "Single", ""), "x");
     EXPECT_EQ(Get("Parameters", "Odd", ""), "\"x'");
+    EXPECT_EQ(Get("Parameters", "Same", ""), "abba") << "only quotes are taken off";
+    EXPECT_EQ(Get("Parameters", "Tab", ""), "v") << "tabs are blanks";
+    EXPECT_EQ(Get("Parameters", "Tilde", ""), "~v~");
     EXPECT_EQ(Get("Parameters", "Bare", "dflt"), "dflt") << "a line without = holds no value";
     EXPECT_EQ(Get("Parameters", "Missing", "dflt  "), "dflt") << "the default loses trailing blanks";
     EXPECT_EQ(Get("Missing", "Quiet", "0"), "0");
