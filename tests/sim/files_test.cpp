@@ -2,9 +2,12 @@
 // (within a process and across processes), the read-only, hidden and system
 // attributes, held libraries, handles, deletion, moves and finds.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 
 #include "common/test_machine.h"
@@ -315,6 +318,18 @@ TEST_F(Files, FindFirstFileFillsNameSizeAndAttributes) {
   EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
   SetLastError(0xdeadbeef);
   EXPECT_EQ(Error(CloseHandle(find)), 6u);  // not a kernel object
+  EXPECT_TRUE(FindClose(find));
+
+  // The times in 100-ns units since 1601 (UTC): 2005-01-03 08:05:00.1234567
+  // written, a day later read.
+  const struct timespec times[2] = {{1104739500 + 86400, 0}, {1104739500, 123456700}};
+  ASSERT_EQ(utimensat(AT_FDCWD, machine_.Host("C:\\WINDOWS\\system32\\Pscript.dll").c_str(), times, 0), 0);
+  find = FindFirstFileA("c:\\windows\\system32\\PSCRIPT.dll", &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(data.ftLastWriteTime.dwLowDateTime, 3959190663u);
+  EXPECT_EQ(data.ftLastWriteTime.dwHighDateTime, 29684074u);
+  uint64_t access = (uint64_t{data.ftLastAccessTime.dwHighDateTime} << 32) | data.ftLastAccessTime.dwLowDateTime;
+  EXPECT_EQ(access, 127492131001234567ull + 864000000000ull - 1234567);
   EXPECT_TRUE(FindClose(find));
 
   find = FindFirstFileA("c:\\zentaq\\*.INI", &data);

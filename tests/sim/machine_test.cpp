@@ -196,13 +196,15 @@ TEST(Machine, ModuleNameAndHandle) {
 }
 
 TEST(Faults, EveryCallOrOnlyTheNthCallFails) {
-  TestMachine machine("xp", "\n[faults]\nGetSystemDirectoryA = 8\nGetFileAttributesA = 0x20@2\n");
+  TestMachine machine("xp", "\n[faults]\nGetSystemDirectoryA = 8\nGetFileAttributesA = 0x20@2\nCloseHandle = 31\n");
   machine.Use();
   char buffer[MAX_PATH];
   for (int i = 0; i < 2; ++i) {
     SetLastError(0xdeadbeef);
     EXPECT_EQ(GetSystemDirectoryA(buffer, sizeof buffer), 0u);
     EXPECT_EQ(GetLastError(), 8u);
+    EXPECT_FALSE(CloseHandle(nullptr));
+    EXPECT_EQ(GetLastError(), 31u);
   }
   DWORD results[3];
   DWORD errors[3];

@@ -87,6 +87,8 @@ TEST(AddMonitor, RegistersOnceAndHoldsItsLibrary) {
   EXPECT_EQ(AddMonitor(kMonitor, "elsewhere.dll"), Fails(ERROR_MOD_NOT_FOUND));
   EXPECT_EQ(AddMonitor(kMonitor, "ztqmon.dll", "Windows 4.0"), Fails(ERROR_INVALID_ENVIRONMENT));
   EXPECT_EQ(AddMonitor("Bad\\Name", "ztqmon.dll"), Fails(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(AddMonitor(kMonitor, nullptr), Fails(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(AddMonitor(kMonitor, ""), Fails(ERROR_INVALID_PARAMETER));
   EXPECT_TRUE(winsim::HeldLibraries().empty());
 
   EXPECT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Ok());

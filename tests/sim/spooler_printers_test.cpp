@@ -100,6 +100,10 @@ TEST(AddPrinter, ChecksDriverPortAndProcessorAndRecordsThePrinterOnce) {
   EXPECT_EQ(Bytes(kPrinterKey, "Printer Driver"), std::string(kDriver, sizeof kDriver));
   EXPECT_EQ(Bytes(kPrinterKey, "Print Processor"), std::string("winprint", 9));
   EXPECT_EQ(Bytes(kPrinterKey, "Attributes"), std::string(4, '\0'));
+  EXPECT_EQ(Bytes(kPrinterKey, "Datatype"), std::string("RAW", 4)) << "winprint's default";
+  // The strings the caller left NULL are recorded empty.
+  for (const char* value : {"Share Name", "Description", "Location", "Parameters", "Separator File"})
+    EXPECT_EQ(Bytes(kPrinterKey, value), std::string(1, '\0')) << value;
 }
 
 // An installer writes printer data straight into Printers\<name>; when the
