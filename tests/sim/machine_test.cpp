@@ -308,9 +308,15 @@ TEST(Strings, CompareAsWindowsDoes) {
   EXPECT_LT(lstrcmpA("a", "B"), 0);   // alphabet first, unlike a byte comparison
   EXPECT_LT(lstrcmpA("abc", "ABC"), 0);  // then lower case before upper case
   EXPECT_GT(lstrcmpA("Local Port", "Local"), 0);
+  EXPECT_LT(lstrcmpA("Local", "Local Port"), 0);
+  EXPECT_EQ(lstrcmpA(nullptr, nullptr), 0);  // NULL sorts before any string
+  EXPECT_LT(lstrcmpA(nullptr, ""), 0);
+  EXPECT_GT(lstrcmpA("", nullptr), 0);
   EXPECT_EQ(MbsCmp("uninstall", "uninstall"), 0);
   EXPECT_NE(MbsCmp("uninstall", "Uninstall"), 0);
   EXPECT_NE(MbsCmp("uninstall ", "uninstall"), 0);
+  EXPECT_LT(MbsCmp("Uninstall", "uninstall"), 0);  // bytes: upper case first
+  EXPECT_GT(MbsCmp("uninstall ", "uninstall"), 0);
   char buffer[16] = "C:\\WINDOWS";
   EXPECT_EQ(lstrcatA(buffer, "\\"), buffer);
   EXPECT_STREQ(buffer, "C:\\WINDOWS\\");

@@ -223,6 +223,11 @@ TEST(Registry, SubkeysAreEnumeratedSortedOnNtAndInCreationOrderOn9x) {
     EXPECT_EQ(status, ERROR_NO_MORE_ITEMS);
     EXPECT_EQ(order, std::string(os) == "xp" ? "Alpha,beta,zeta," : "zeta,Alpha,beta,");
     EXPECT_EQ(RegEnumKeyA(key, 0, name, 3), ERROR_MORE_DATA);
+    // The name needs room for its terminating NUL too.
+    std::string second = std::string(os) == "xp" ? "beta" : "Alpha";
+    EXPECT_EQ(RegEnumKeyA(key, 1, name, static_cast<DWORD>(second.size())), ERROR_MORE_DATA);
+    EXPECT_EQ(RegEnumKeyA(key, 1, name, static_cast<DWORD>(second.size() + 1)), ERROR_SUCCESS);
+    EXPECT_EQ(name, second);
   }
 }
 

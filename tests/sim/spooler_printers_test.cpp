@@ -104,6 +104,8 @@ TEST(AddPrinter, ChecksDriverPortAndProcessorAndRecordsThePrinterOnce) {
   // The strings the caller left NULL are recorded empty.
   for (const char* value : {"Share Name", "Description", "Location", "Parameters", "Separator File"})
     EXPECT_EQ(Bytes(kPrinterKey, value), std::string(1, '\0')) << value;
+  for (const char* value : {"Priority", "Default Priority", "StartTime", "UntilTime", "Status"})
+    EXPECT_EQ(Bytes(kPrinterKey, value), std::string(4, '\0')) << value;
 }
 
 // An installer writes printer data straight into Printers\<name>; when the
