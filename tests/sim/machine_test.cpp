@@ -157,6 +157,11 @@ TEST(Machine, EachSystemHasItsVersionFoldersAndPrintKeys) {
     EXPECT_EQ(GetSystemDirectoryA(buffer, length), length + 1);
     EXPECT_STREQ(buffer, "untouched");
     EXPECT_TRUE(machine.Exists(c.system_dir));
+    // A profile named without a folder lives in the Windows directory, the
+    // system directory's parent.
+    std::string windows(c.system_dir, strrchr(c.system_dir, '\\') - c.system_dir);
+    machine.Write(windows + "\\win.ini", "[windows]\r\nload=here\r\n");
+    EXPECT_EQ(GetPrivateProfileStringA("windows", "load", "", buffer, sizeof buffer, "win.ini"), 4u);
     EXPECT_TRUE(machine.Exists(winsim::Machine::Get().os().driver_dir));
 
     const winsim::Hive& hive = winsim::ReadHive();

@@ -103,10 +103,15 @@ TEST(SpoolerService, AStopUnderWayEndsAfterStopMsOfSleepAndStaysStopped) {
 TEST(SpoolerService, OnTheRealClockAStopEndsInHostTime) {
   TestMachine m("2000", "clock = real\n[spooler]\nstop_ms = 300\n");
   m.Use();
+  m.Write(SystemFile("ztqmon.dll"), "monitor");
+  ASSERT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Ok());
   Spooler spooler;
   ASSERT_EQ(spooler.Stop(), Ok());
   EXPECT_EQ(spooler.Query().rfind("stop pending", 0), 0u);
+  auto remove = [&] { return DeleteFileA(SystemFile("ztqmon.dll").c_str()); };
+  EXPECT_EQ(Call(remove), Fails(ERROR_ACCESS_DENIED)) << "held until the spooler has stopped";
   usleep(400 * 1000);
+  EXPECT_EQ(Call(remove), Ok()) << "the stopped spooler let go of it, though nobody asked the service";
   m.Use();
   EXPECT_EQ(Spooler().Query(), "stopped");
 }
