@@ -114,6 +114,17 @@ TEST_F(Files, DispositionsCreateTruncateKeepAndTellWhatWasThere) {
   SetLastError(0xdeadbeef);
   EXPECT_EQ(SetFilePointer(open.handle, -6, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  // Without a high part the new position must fit 32 bits; with one the
+  // position is 64 bits wide.
+  EXPECT_EQ(SetFilePointer(open.handle, 0x7FFFFFFF, nullptr, FILE_BEGIN), 0x7FFFFFFFu);
+  EXPECT_EQ(SetFilePointer(open.handle, 0x7FFFFFFF, nullptr, FILE_CURRENT), 0xFFFFFFFEu);
+  EXPECT_EQ(SetFilePointer(open.handle, 2, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  LONG high = 1;
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(SetFilePointer(open.handle, 2, &high, FILE_BEGIN), 2u);
+  EXPECT_EQ(high, 1);
+  EXPECT_EQ(GetLastError(), 0xdeadbeefu);
   EXPECT_TRUE(CloseHandle(open.handle));
   EXPECT_EQ(machine_.Read("c:\\zentaq\\data.txt"), "abc");
 
@@ -362,6 +373,14 @@ TEST(Reboot, OnNineXTheRegisteredMonitorsLibrariesBecomeTheHeldSet) {
   EXPECT_EQ(winsim::HeldLibraries(), std::vector<std::string>{"c:\\windows\\system\\ztqmon95.dll"});
   EXPECT_NE(machine.Journal().find("Reboot\n"), std::string::npos);
   EXPECT_EQ(Error(DeleteFileA("c:\\windows\\system\\ztqmon95.dll")), 5u);
+
+  // state.ini keeps other owners' sections, whatever their names.
+  std::string state = machine.MachineFile("state.ini");
+  winsim::WriteFileAtomic(machine.root() + "/state.ini", state + "\n[others]\nc:\\windows\\system\\x.dll\n");
+  EXPECT_EQ(winsim::HeldLibraries(), std::vector<std::string>{"c:\\windows\\system\\ztqmon95.dll"});
+  winsim::ReleaseAllLibraries();
+  EXPECT_TRUE(winsim::HeldLibraries().empty());
+  EXPECT_NE(machine.MachineFile("state.ini").find("[others]\nc:\\windows\\system\\x.dll\n"), std::string::npos);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The hive's text form in system.reg, and how a process keeps it current.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -169,6 +171,18 @@ TEST(HiveFile, ChangesAreSavedAndOutsideChangesSeen) {
     return false;
   });
   EXPECT_EQ(machine.HiveText(), text);
+}
+
+TEST(HiveFile, AFileThatCannotBeReplacedIsAnErrorNotASilentLoss) {
+  TestMachine machine("xp");
+  machine.Use();
+  // A folder where the file should be: the rename into place fails.
+  std::string target = machine.root() + "/blocked";
+  ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((target + "/inside").c_str(), 0755), 0);
+  EXPECT_THROW(winsim::WriteFileAtomic(target, "text"), MachineError);
+  std::string text;
+  EXPECT_FALSE(winsim::ReadWholeFile(target + ".tmp-" + std::to_string(getpid()), &text)) << "no temporary left";
 }
 
 TEST(HiveFile, AFileThatDoesNotParseIsReportedAndNeverRewritten) {

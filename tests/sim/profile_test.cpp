@@ -51,6 +51,8 @@ TEST(Profile, WritesCreateFileSectionAndKeyAndKeepTheRestOfTheFile) {
   // goes after the last key of its section.
   machine.Write(kIni, "; settings\n[Parameters]\nQuiet = 1\n\n[Next]\nA=b");
   EXPECT_TRUE(WritePrivateProfileStringA("parameters", "Uninstall", "", kIni));
+  EXPECT_EQ(machine.Read(kIni), "; settings\n[Parameters]\nQuiet = 1\nUninstall=\r\n\n[Next]\nA=b")
+      << "a last line without a line end is left so";
   EXPECT_TRUE(WritePrivateProfileStringA("Next", "C", "d", kIni));
   EXPECT_EQ(machine.Read(kIni), "; settings\n[Parameters]\nQuiet = 1\nUninstall=\r\n\n[Next]\nA=b\r\nC=d\r\n");
   EXPECT_EQ(Get("Parameters", "Uninstall", "unset"), "") << "an empty value is a value";

@@ -73,6 +73,10 @@ TEST(Registry, OpenCreateSetAndQueryKeepExactBytesAndLeaveTheLastError) {
   EXPECT_EQ(RegQueryValueExA(key, "DisplayName", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
   EXPECT_EQ(size, 7u);
   EXPECT_EQ(RegQueryValueExA(key, "DisplayName", nullptr, nullptr, small, nullptr), ERROR_INVALID_PARAMETER);
+  BYTE exact[7];
+  size = sizeof exact;
+  EXPECT_EQ(RegQueryValueExA(key, "DisplayName", nullptr, nullptr, exact, &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(exact), size), std::string("Zentaq\0", 7));
 
   // Creating an existing key opens it and changes nothing.
   std::string before = machine.HiveText();
