@@ -343,11 +343,13 @@ TEST_F(Files, FindFirstFileFillsNameSizeAndAttributes) {
   EXPECT_EQ(access, 127492131001234567ull + 864000000000ull - 1234567);
   EXPECT_TRUE(FindClose(find));
 
-  find = FindFirstFileA("c:\\zentaq\\*.INI", &data);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  EXPECT_STREQ(data.cFileName, "locked.ini");
-  EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
-  FindClose(find);
+  for (const char* pattern : {"c:\\zentaq\\*.INI", "c:\\zentaq\\LOCK*", "c:\\zentaq\\l?cked.*"}) {
+    find = FindFirstFileA(pattern, &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE) << pattern;
+    EXPECT_STREQ(data.cFileName, "locked.ini");
+    EXPECT_EQ(data.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    FindClose(find);
+  }
 
   SetLastError(0xdeadbeef);
   EXPECT_EQ(FindFirstFileA("c:\\zentaq\\none.dll", &data), INVALID_HANDLE_VALUE);

@@ -58,6 +58,8 @@ TEST(MachineIni, AnUnusableLineNamesFileAndLineAndLeavesTheFileAlone) {
       {"[machine]\ntime = 2005-01-03 8:05:00\n", "machine.ini:2: bad time"},
       {"[machine]\ntime = 2005-01-03 08:05:60\n", "machine.ini:2: bad time"},
       {"[machine]\ntime = 1900-02-29 08:05:00\n", "machine.ini:2: bad time"},
+      {"[machine]\ntime = 2005-05-32 08:05:00\n", "machine.ini:2: bad time"},
+      {"[spooler]\nstop = 5\n", "machine.ini:2: unknown key 'stop' in [spooler]"},
       {"[machine]\n\n[faults]\nCreateFileA = 5@0\n", "machine.ini:4: bad fault '5@0'"},
       {"[faults]\nCreateFileA = five\n", "machine.ini:2: bad fault 'five'"},
       {"[machine]\nadmin = no\nos = 98\n", "machine.ini:2: admin = no on os = 98: the 9x systems"},

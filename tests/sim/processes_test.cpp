@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -99,9 +101,11 @@ TEST_F(Processes, Rundll32IsOnlyJournalled) {
   EXPECT_TRUE(CloseHandle(process_.hProcess));
   EXPECT_TRUE(CloseHandle(process_.hThread));
   ASSERT_TRUE(Start("C:\\WINDOWS\\RUNDLL32 shell32.dll,SHHelpShortcuts_RunDLL AddPrinter"));
+  ASSERT_TRUE(Start("rundll32.exe"));
   EXPECT_EQ(machine_.JournalLines("CreateProcess"),
             (Args{"CreateProcess\trundll32.exe url.dll,FileProtocolHandler c:\\\\zentaq\\\\res\\\\readme.html\t0x200\t0x1\t0",
-                  "CreateProcess\tC:\\\\WINDOWS\\\\RUNDLL32 shell32.dll,SHHelpShortcuts_RunDLL AddPrinter\t0x200\t0x1\t0"}));
+                  "CreateProcess\tC:\\\\WINDOWS\\\\RUNDLL32 shell32.dll,SHHelpShortcuts_RunDLL AddPrinter\t0x200\t0x1\t0",
+                  "CreateProcess\trundll32.exe\t0x200\t0x1\t0"}));
 }
 
 TEST_F(Processes, HostProgramsRunWithTheGivenEnvironment) {
@@ -119,6 +123,29 @@ TEST_F(Processes, HostProgramsRunWithTheGivenEnvironment) {
                     ids + ".tmp " + ids + "\""));
   EXPECT_EQ(WaitFor(ids), std::to_string(process_.dwProcessId) + " /dev/null /dev/null /dev/null\n");
   EXPECT_EQ(GetLastError(), 0xdeadbeefu) << "a successful start leaves the last error";
+}
+
+TEST_F(Processes, AProgramInTheCurrentDirectoryIsFound) {
+  // Windows looks in the current directory before the PATH; on the host an
+  // empty PATH entry stands for it.
+  std::string probe = machine_.root() + "/zentaq-probe";
+  {
+    FILE* f = fopen(probe.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("#!/bin/sh\necho found > found.txt\n", f);
+    fclose(f);
+  }
+  ASSERT_EQ(chmod(probe.c_str(), 0755), 0);
+  std::string path = getenv("PATH") ? getenv("PATH") : "";
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(machine_.root().c_str()), 0);
+  setenv("PATH", ":/usr/bin:/bin", 1);
+  BOOL started = Start("zentaq-probe.exe");
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_TRUE(started);
+  EXPECT_EQ(WaitFor(machine_.root() + "/found.txt"), "found\n");
+  ASSERT_EQ(chdir(previous), 0);
 }
 
 TEST_F(Processes, AFileThatIsNoProgramFailsWithBadExeFormat) {

@@ -111,6 +111,7 @@ TEST(SpoolerService, OnTheRealClockAStopEndsInHostTime) {
   auto remove = [&] { return DeleteFileA(SystemFile("ztqmon.dll").c_str()); };
   EXPECT_EQ(Call(remove), Fails(ERROR_ACCESS_DENIED)) << "held until the spooler has stopped";
   usleep(400 * 1000);
+  EXPECT_TRUE(winsim::HeldLibraries().empty());
   EXPECT_EQ(Call(remove), Ok()) << "the stopped spooler let go of it, though nobody asked the service";
   m.Use();
   EXPECT_EQ(Spooler().Query(), "stopped");
