@@ -3,6 +3,8 @@
 // use machine.h only.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -29,6 +31,18 @@ class RootLock {
  private:
   std::string root_;
 };
+
+// Nonzero while this process holds the lock of `root`: the same number as
+// long as it holds it without a break, so that what was read under the lock
+// need not be read again while the number stays.
+unsigned long long LockGeneration(const std::string& root);
+// Runs `hook` each time, before this process lets a machine lock go: what
+// it has put off until others could look (it must not throw).
+void BeforeUnlock(void (*hook)());
+// True once KeepLockBetweenCalls was called.
+bool KeepsLockBetweenCalls();
+// getpid(), asked once per process.
+pid_t ProcessId();
 
 // --- faults (faults.cpp) --------------------------------------------------------
 

@@ -3,6 +3,9 @@
 // systems preserve case but ignore it), '\' and '/' both separate, and a
 // path without a drive is on the current drive, c:.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -21,21 +24,37 @@ bool IsDirectory(const std::string& host) {
   return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The names in `folder` that differ from `name` at most in case, read with
+// getdents64 straight (opendir adds an fstat to each listing).
+std::vector<std::string> CaseVariants(const std::string& folder, const std::string& name) {
+  std::vector<std::string> matches;
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return matches;
+  alignas(8) char buffer[32768];
+  for (;;) {
+    long n = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (long at = 0; at < n;) {
+      const struct dirent64* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      std::string stored = entry->d_name;
+      if (stored != "." && stored != ".." && SameTextNoCase(stored, name)) matches.push_back(stored);
+    }
+  }
+  close(fd);
+  return matches;
+}
+
 // The stored name of `name` in the host folder `folder`: the exact spelling
 // first, else the first entry (in name order) that differs only in case.
-std::string FindEntry(const std::string& folder, const std::string& name) {
+// With `exact_missing` the caller knows that no entry has the exact spelling
+// but a dangling link, which the listing shows as well.
+std::string FindEntry(const std::string& folder, const std::string& name, bool exact_missing = false) {
   struct stat st;
-  if (lstat((folder + "/" + name).c_str(), &st) == 0) return name;
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return "";
-  std::vector<std::string> matches;
-  while (struct dirent* entry = readdir(dir)) {
-    std::string stored = entry->d_name;
-    if (stored == "." || stored == "..") continue;
-    if (SameTextNoCase(stored, name)) matches.push_back(stored);
-  }
-  closedir(dir);
+  if (!exact_missing && lstat((folder + "/" + name).c_str(), &st) == 0) return name;
+  std::vector<std::string> matches = CaseVariants(folder, name);
   if (matches.empty()) return "";
+  if (std::find(matches.begin(), matches.end(), name) != matches.end()) return name;
   std::sort(matches.begin(), matches.end());
   return matches.front();
 }
@@ -69,9 +88,40 @@ WindowsPath ParseWindowsPath(const std::string& windows_path) {
   return path;
 }
 
+// A path spelled exactly as stored needs no search: one stat of the whole
+// path, or of its folder when only the last component is missing or spelled
+// in another case. Where that doesn't settle it, the walk below does.
+namespace {
+
+bool ResolveExact(const std::string& root, const WindowsPath& path, ResolvedPath* resolved) {
+  std::string folder = DriveFolder(root, path.drive);
+  for (size_t i = 0; i + 1 < path.parts.size(); ++i) folder += "/" + path.parts[i];
+  std::string whole = path.parts.empty() ? folder : folder + "/" + path.parts.back();
+  struct stat st;
+  if (stat(whole.c_str(), &st) == 0) {
+    if (path.parts.empty() && !S_ISDIR(st.st_mode)) return false;
+    resolved->host = whole;
+    resolved->exists = true;
+    resolved->parent_ok = true;
+    resolved->is_dir = S_ISDIR(st.st_mode);
+    return true;
+  }
+  if (errno != ENOENT || path.parts.empty() || !IsDirectory(folder)) return false;
+  // The folder is there; the last name may be stored in another case.
+  std::string stored = FindEntry(folder, path.parts.back(), true);
+  resolved->host = folder + "/" + (stored.empty() ? path.parts.back() : stored);
+  resolved->parent_ok = true;
+  resolved->exists = !stored.empty();
+  resolved->is_dir = resolved->exists && IsDirectory(resolved->host);
+  return true;
+}
+
+}  // namespace
+
 ResolvedPath ResolveOn(const std::string& root, const std::string& windows_path) {
   WindowsPath path = ParseWindowsPath(windows_path);
   ResolvedPath resolved;
+  if (ResolveExact(root, path, &resolved)) return resolved;
   std::string current = DriveFolder(root, path.drive);
   auto rest_from = [&](size_t first) {
     std::string rest;
@@ -128,6 +178,9 @@ bool IsReadOnly(const std::string& windows_path) {
 void MakeFolders(const std::string& root, const std::string& windows_folder) {
   WindowsPath path = ParseWindowsPath(windows_folder);
   std::string current = DriveFolder(root, path.drive);
+  std::string exact = current;
+  for (const std::string& part : path.parts) exact += "/" + part;
+  if (IsDirectory(exact)) return;  // there already, spelled as given
   if (mkdir(current.c_str(), 0755) != 0 && errno != EEXIST)
     throw MachineError(current + ": cannot create the folder: " + strerror(errno));
   for (const std::string& part : path.parts) {
