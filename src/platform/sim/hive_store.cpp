@@ -114,6 +114,8 @@ bool ReadStamped(const std::string& path, std::string* text, FileStamp* stamp) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     text->append(buffer, static_cast<size_t>(n));
+    // A regular file reads short only at its end: no read is needed to see it.
+    if (static_cast<size_t>(n) < sizeof buffer) break;
   }
   close(fd);
   *stamp = StampOfStat(st);
@@ -212,7 +214,8 @@ void Load(Cache& cache, const std::string& path) {
     bool has_log = ReadStamped(LogPath(path), &log, &log_stamp);
     // system.reg replaced meanwhile (a log folded into it): the log read
     // may belong to the file that was, so both are read again.
-    if (!(StampOf(path) == stamp) && attempt < 100) continue;
+    // (Under the lock nobody replaces it.)
+    if (LockGeneration(Machine::Get().root()) == 0 && !(StampOf(path) == stamp) && attempt < 100) continue;
     cache.hive = exists ? Hive::Parse(text, "system.reg") : Hive();
     cache.path = path;
     cache.stamp = stamp;

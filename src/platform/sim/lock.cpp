@@ -159,7 +159,10 @@ pid_t ProcessId() {
   return process_id;
 }
 
-void KeepLockBetweenCalls() { keep_between_calls = true; }
+void KeepLockBetweenCalls(bool keep) {
+  if (!keep) LetOthersRun();
+  keep_between_calls = keep;
+}
 
 void BeforeUnlock(void (*hook)()) { UnlockHooks().push_back(hook); }
 
@@ -193,6 +196,7 @@ void WriteFileAtomic(const std::string& path, const std::string& data) {
     unlink(temp.c_str());
     throw MachineError(path + ": cannot be written: " + strerror(error));
   }
+  NoteEntry(path, true);
 }
 
 bool ReadWholeFile(const std::string& path, std::string* data) {

@@ -67,6 +67,10 @@ ResolvedPath ResolveOn(const std::string& root, const std::string& windows_path)
 // Creates the missing folders of a Windows folder path on `root` (existing
 // components are matched case-insensitively, new ones get the case given).
 void MakeFolders(const std::string& root, const std::string& windows_folder);
+// Tells the folder listings kept under the current lock that this process
+// created (`present`) or removed the host file or folder `host_path`. Every
+// change of an entry under drive_* must be told.
+void NoteEntry(const std::string& host_path, bool present);
 // True when a component holds a character that Windows refuses in file names.
 bool HasInvalidNameCharacter(const std::string& windows_path);
 // The last component of a Windows path ('\' or '/' separated).

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <map>
 
 #include "machine_internal.h"
 
@@ -24,12 +25,38 @@ bool IsDirectory(const std::string& host) {
   return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The names in `folder` that differ from `name` at most in case, read with
-// getdents64 straight (opendir adds an fstat to each listing).
-std::vector<std::string> CaseVariants(const std::string& folder, const std::string& name) {
-  std::vector<std::string> matches;
+// The folders listed under the current lock generation of the machine
+// directory (see LockGeneration): no other process changes them while it
+// lasts, and this one tells each entry it adds or removes (NoteEntry).
+struct Listings {
+  std::string root;
+  unsigned long long generation = 0;
+  std::map<std::string, std::vector<std::string>> names;  // host folder -> its entries
+};
+
+Listings& TheListings() {
+  static Listings* listings = new Listings;
+  return *listings;
+}
+
+// The cached listings valid now for `root`, or null when the lock isn't held.
+Listings* CurrentListings(const std::string& root) {
+  unsigned long long generation = LockGeneration(root);
+  if (generation == 0) return nullptr;
+  Listings& listings = TheListings();
+  if (listings.generation != generation || listings.root != root) {
+    listings.names.clear();
+    listings.root = root;
+    listings.generation = generation;
+  }
+  return &listings;
+}
+
+// The entries of `folder`, read with getdents64 straight (opendir adds an
+// fstat to each listing); false when it can't be read.
+bool ReadFolder(const std::string& folder, std::vector<std::string>* names) {
   int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return matches;
+  if (fd < 0) return false;
   alignas(8) char buffer[32768];
   for (;;) {
     long n = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
@@ -38,21 +65,51 @@ std::vector<std::string> CaseVariants(const std::string& folder, const std::stri
       const struct dirent64* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
       at += entry->d_reclen;
       std::string stored = entry->d_name;
-      if (stored != "." && stored != ".." && SameTextNoCase(stored, name)) matches.push_back(stored);
+      if (stored != "." && stored != "..") names->push_back(stored);
     }
   }
   close(fd);
+  return true;
+}
+
+// The entries of the folder `folder` of machine `root`, from the listing
+// taken under the current lock when there is one.
+const std::vector<std::string>* FolderEntries(const std::string& root, const std::string& folder,
+                                              std::vector<std::string>* scratch) {
+  Listings* listings = CurrentListings(root);
+  if (listings) {
+    auto known = listings->names.find(folder);
+    if (known != listings->names.end()) return &known->second;
+  }
+  scratch->clear();
+  if (!ReadFolder(folder, scratch)) return nullptr;
+  if (!listings) return scratch;
+  return &(listings->names[folder] = std::move(*scratch));
+}
+
+// The names in `folder` that differ from `name` at most in case.
+std::vector<std::string> CaseVariants(const std::string& root, const std::string& folder, const std::string& name) {
+  std::vector<std::string> matches, scratch;
+  if (const std::vector<std::string>* entries = FolderEntries(root, folder, &scratch))
+    for (const std::string& stored : *entries)
+      if (SameTextNoCase(stored, name)) matches.push_back(stored);
   return matches;
+}
+
+bool IsListed(const std::string& root, const std::string& folder) {
+  Listings* listings = CurrentListings(root);
+  return listings && listings->names.count(folder) != 0;
 }
 
 // The stored name of `name` in the host folder `folder`: the exact spelling
 // first, else the first entry (in name order) that differs only in case.
 // With `exact_missing` the caller knows that no entry has the exact spelling
 // but a dangling link, which the listing shows as well.
-std::string FindEntry(const std::string& folder, const std::string& name, bool exact_missing = false) {
+std::string FindEntry(const std::string& root, const std::string& folder, const std::string& name,
+                      bool exact_missing = false) {
   struct stat st;
   if (!exact_missing && lstat((folder + "/" + name).c_str(), &st) == 0) return name;
-  std::vector<std::string> matches = CaseVariants(folder, name);
+  std::vector<std::string> matches = CaseVariants(root, folder, name);
   if (matches.empty()) return "";
   if (std::find(matches.begin(), matches.end(), name) != matches.end()) return name;
   std::sort(matches.begin(), matches.end());
@@ -106,9 +163,10 @@ bool ResolveExact(const std::string& root, const WindowsPath& path, ResolvedPath
     resolved->is_dir = S_ISDIR(st.st_mode);
     return true;
   }
-  if (errno != ENOENT || path.parts.empty() || !IsDirectory(folder)) return false;
+  // A folder listed under this lock is there still.
+  if (errno != ENOENT || path.parts.empty() || !(IsListed(root, folder) || IsDirectory(folder))) return false;
   // The folder is there; the last name may be stored in another case.
-  std::string stored = FindEntry(folder, path.parts.back(), true);
+  std::string stored = FindEntry(root, folder, path.parts.back(), true);
   resolved->host = folder + "/" + (stored.empty() ? path.parts.back() : stored);
   resolved->parent_ok = true;
   resolved->exists = !stored.empty();
@@ -134,7 +192,7 @@ ResolvedPath ResolveOn(const std::string& root, const std::string& windows_path)
   }
   for (size_t i = 0; i < path.parts.size(); ++i) {
     bool last = i + 1 == path.parts.size();
-    std::string stored = FindEntry(current, path.parts[i]);
+    std::string stored = FindEntry(root, current, path.parts[i]);
     if (stored.empty()) {
       resolved.host = current + rest_from(i);
       resolved.parent_ok = last;
@@ -151,6 +209,26 @@ ResolvedPath ResolveOn(const std::string& root, const std::string& windows_path)
   resolved.parent_ok = true;
   resolved.is_dir = IsDirectory(current);
   return resolved;
+}
+
+void NoteEntry(const std::string& host_path, bool present) {
+  Listings& listings = TheListings();
+  size_t slash = host_path.rfind('/');
+  if (slash == std::string::npos) return;
+  if (!present) {  // a folder moved or removed takes the listings below it along
+    std::string below = host_path + "/";
+    for (auto it = listings.names.lower_bound(below);
+         it != listings.names.end() && it->first.compare(0, below.size(), below) == 0;)
+      it = listings.names.erase(it);
+    listings.names.erase(host_path);
+  }
+  auto known = listings.names.find(host_path.substr(0, slash));
+  if (known == listings.names.end()) return;
+  std::string name = host_path.substr(slash + 1);
+  std::vector<std::string>& names = known->second;
+  auto it = std::find(names.begin(), names.end(), name);
+  if (present && it == names.end()) names.push_back(name);
+  if (!present && it != names.end()) names.erase(it);
 }
 
 ResolvedPath Resolve(const std::string& windows_path) { return ResolveOn(Machine::Get().root(), windows_path); }
@@ -184,10 +262,11 @@ void MakeFolders(const std::string& root, const std::string& windows_folder) {
   if (mkdir(current.c_str(), 0755) != 0 && errno != EEXIST)
     throw MachineError(current + ": cannot create the folder: " + strerror(errno));
   for (const std::string& part : path.parts) {
-    std::string stored = FindEntry(current, part);
+    std::string stored = FindEntry(root, current, part);
     current += "/" + (stored.empty() ? part : stored);
     if (stored.empty() && mkdir(current.c_str(), 0755) != 0 && errno != EEXIST)
       throw MachineError(current + ": cannot create the folder: " + strerror(errno));
+    if (stored.empty()) NoteEntry(current, true);
   }
 }
 

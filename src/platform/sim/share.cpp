@@ -18,7 +18,10 @@ namespace {
 
 constexpr off_t kMarkerBase = 0x7FFFFFFF00LL;
 
-enum Marker { kHasRead, kHasWrite, kHasDelete, kDeniesRead, kDeniesWrite, kDeniesDelete };
+// In this order the markers of the usual opens are one run of bytes: a
+// read sharing reading and writing (has read, denies delete), a file written
+// alone (has write and read, denies everything), so one lock sets them.
+enum Marker { kHasDelete, kHasWrite, kHasRead, kDeniesDelete, kDeniesWrite, kDeniesRead };
 
 bool Marked(int fd, Marker marker) {
   struct flock lock = {};
@@ -45,10 +48,10 @@ bool AnyMarked(int fd, Marker first, Marker last) {
 // Marks the markers of `wanted` (bit i: marker i), a run of adjacent ones per call.
 bool MarkAll(int fd, unsigned wanted) {
   bool ok = true;
-  for (int first = kHasRead; first <= kDeniesDelete; ++first) {
+  for (int first = kHasDelete; first <= kDeniesRead; ++first) {
     if (!(wanted & (1u << first))) continue;
     int last = first;
-    while (last < kDeniesDelete && (wanted & (1u << (last + 1)))) ++last;
+    while (last < kDeniesRead && (wanted & (1u << (last + 1)))) ++last;
     struct flock lock = {};
     lock.l_type = F_RDLCK;
     lock.l_whence = SEEK_SET;
@@ -68,7 +71,7 @@ bool Counts(const ShareRequest& request) { return request.read || request.write 
 
 bool ShareConflict(int fd, const ShareRequest& request) {
   if (!Counts(request)) return false;
-  if (!AnyMarked(fd, kHasRead, kDeniesDelete)) return false;
+  if (!AnyMarked(fd, kHasDelete, kDeniesRead)) return false;
   if (request.read && Marked(fd, kDeniesRead)) return true;
   if (request.write && Marked(fd, kDeniesWrite)) return true;
   if (request.remove && Marked(fd, kDeniesDelete)) return true;

@@ -24,7 +24,19 @@ StateCache& TheCache() {
   return *cache;
 }
 
+std::string ReadStateUnderLock();
+
 std::string ReadState() {
+  // A program that keeps the lock reads under it, and so from the cache.
+  if (KeepsLockBetweenCalls()) {
+    MachineLock lock;
+    return ReadStateUnderLock();
+  }
+  return ReadStateUnderLock();
+}
+
+// (or without it, when the caller has none: then always from the file)
+std::string ReadStateUnderLock() {
   StateCache& cache = TheCache();
   std::string path = StatePath();
   unsigned long long generation = LockGeneration(Machine::Get().root());
