@@ -41,7 +41,7 @@ void PrintTable(const std::vector<Row>& rows) {
   printf(line, "#", "measure", "result", "reference", "ratio", "goal", "met", "note");
   for (const Row& r : rows)
     printf(line, r.id.c_str(), r.measure.c_str(), r.result.c_str(), r.reference.c_str(), r.ratio.c_str(),
-           r.goal.c_str(), r.met ? "yes" : "NO", r.note.c_str());
+           r.goal.c_str(), r.goal == "-" ? "-" : r.met ? "yes" : "NO", r.note.c_str());
 }
 
 // The slowest tests of a ctest run, from its lines
@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
       return argv[++i];
     };
     if (arg == "--copy-child") return CopyChild(value());
+    if (arg == "--touch-child") return TouchChild(atoi(value().c_str()));
     if (arg == "--small") {
       options.repeats = 1, options.pairs = 2, options.copy_mib = 4, options.keys = 2000;
       options.real_clock = false;
@@ -158,6 +159,7 @@ int main(int argc, char** argv) {
     add(MeasurePairs(options));
     add(MeasureCopy(options));
     add(MeasureCrowdedHive(options));
+    add(MeasureSystemCalls(options));
     if (!options.suite_dir.empty()) add(MeasureSuite(options));
   } catch (const std::exception& error) {
     fprintf(stderr, "setup_bench: %s\n", error.what());

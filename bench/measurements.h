@@ -32,11 +32,15 @@ std::vector<Row> MeasurePairs(const Options& options);
 std::vector<Row> MeasureCrowdedHive(const Options& options);
 std::vector<Row> MeasureCopy(const Options& options);
 std::vector<Row> MeasureSuite(const Options& options);
+std::vector<Row> MeasureSystemCalls(const Options& options);
 
 // The child process of the copy measurement: CopyFile of c:\big.bin to
 // c:\big-copy.bin on the machine `root`; prints the resident set before the
 // copy (KiB) and the routine's result.
 int CopyChild(const std::string& root);
+// The child that touches `mib` MiB of fresh memory once, page by page, as a
+// read into a new buffer does: what fresh pages cost on this machine.
+int TouchChild(int mib);
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -132,8 +132,8 @@ std::vector<Row> MeasurePairs(const Options& options) {
   row.result = Format("%.1f ms", best);
   row.reference = Format("median %.1f ms", Median(pairs));
   row.ratio = Format("%.1f ms/pair", best);
-  row.goal = "<= 20 ms";
-  row.met = best <= 20.0 && note.empty();
+  row.goal = "<= 10 ms";
+  row.met = best <= 10.0 && note.empty();
   row.note = note.empty() ? Format("best of %d; CPU %.1f ms", options.pairs, Median(cpu)) : note;
   return {row};
 }
@@ -177,8 +177,8 @@ std::vector<Row> MeasureCrowdedHive(const Options& options) {
   row.reference = Format("%.1f ms empty", best_empty);
   double ratio = best_crowded / best_empty;
   row.ratio = Format("%.2fx", ratio);
-  row.goal = "<= 5x";
-  row.met = ratio <= 5.0 && note.empty();
+  row.goal = "<= 3x";
+  row.met = ratio <= 3.0 && note.empty();
   row.note = note.empty() ? Format("best of %d; CPU %.0f / %.0f ms = %.1fx", options.repeats, cpu_crowded,
                                    cpu_empty, cpu_crowded / cpu_empty)
                           : note;

@@ -24,6 +24,7 @@ WORD DayOfWeek(int year, int month, int day) {
 void Sleep(DWORD milliseconds) {
   const winsim::Settings& settings = winsim::Machine::Get().settings();
   winsim::Journal({"Sleep", std::to_string(milliseconds)});
+  winsim::LetOthersRun();
   if (!settings.virtual_clock) {
     struct timespec wait;
     wait.tv_sec = milliseconds / 1000;

@@ -71,6 +71,7 @@ BOOL DeleteFileA(LPCSTR name) {
   if (winsim::DeleteDenied(path.host)) return FailBool(ERROR_SHARING_VIOLATION);
   if (winsim::IsReadOnly(name) || winsim::IsLibraryHeld(name)) return FailBool(ERROR_ACCESS_DENIED);
   if (unlink(path.host.c_str()) != 0) return FailBool(winsim::ErrorFromErrno(errno));
+  winsim::NoteEntry(path.host, false);
   return TRUE;
 }
 
@@ -98,6 +99,8 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR new_name) {
     target = to.host.substr(0, to.host.rfind('/') + 1) + winsim::LastComponent(new_name);
   }
   if (rename(from.host.c_str(), target.c_str()) != 0) return FailBool(winsim::ErrorFromErrno(errno));
+  winsim::NoteEntry(from.host, false);
+  winsim::NoteEntry(target, true);
   return TRUE;
 }
 

@@ -11,6 +11,9 @@ int main(int argc, char** argv) {
   // the message boxes on standard error, also when the output is a pipe.
   setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   try {
+    // The program runs alone between its waits: one lock of the machine for
+    // each such stretch rather than one per call.
+    winsim::KeepLockBetweenCalls();
     winsim::Machine::Get();
     winsim::SetProcessCommandLine(argc, argv);
     winsim::LoadIniFileMappings();

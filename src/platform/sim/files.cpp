@@ -115,9 +115,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) return Fail(ERROR_FILE_NOT_FOUND);
     object->fd = open(path.host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (object->fd < 0) return Fail(winsim::ErrorFromErrno(errno));
+    winsim::NoteEntry(path.host, true);
     if (!winsim::HoldShare(object->fd, request)) {
       int error = errno;
-      unlink(path.host.c_str());
+      if (unlink(path.host.c_str()) == 0) winsim::NoteEntry(path.host, false);
       return Fail(winsim::ErrorFromErrno(error));
     }
     SetLastError(ERROR_SUCCESS);

@@ -44,7 +44,7 @@
 #include <cstring>
 
 #include "hive.h"
-#include "machine.h"
+#include "machine_internal.h"
 
 namespace winsim {
 
@@ -114,6 +114,8 @@ bool ReadStamped(const std::string& path, std::string* text, FileStamp* stamp) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     text->append(buffer, static_cast<size_t>(n));
+    // A regular file reads short only at its end: no read is needed to see it.
+    if (static_cast<size_t>(n) < sizeof buffer) break;
   }
   close(fd);
   *stamp = StampOfStat(st);
@@ -145,13 +147,33 @@ struct Cache {
   std::string log;           // and this is its text up to the last complete record
   Hive hive;
   std::string text;          // system.reg's text as last written, a buffer kept for the next
+  unsigned long long generation = 0;  // the lock generation under which the files were last looked at
+  bool stamp_unsettled = false;  // system.reg written since its stamp was taken (its size is known)
 };
+
+void SettleOnUnlock();
 
 Cache& TheCache() {
   // Never destroyed: freeing a large hive takes longer than ending the process.
-  static Cache* cache = new Cache;
+  static Cache* cache = nullptr;
+  if (!cache) {
+    cache = new Cache;
+    BeforeUnlock(SettleOnUnlock);
+  }
   return *cache;
 }
+
+// The stamp of the system.reg this process wrote last is taken once, when
+// it is needed: before the lock goes (others may then replace the file, and
+// the stamp tells), or for a new log's base line. Under the lock the
+// generation vouches for the file.
+void SettleStamp(Cache& cache) {
+  if (!cache.stamp_unsettled) return;
+  cache.stamp = StampOf(cache.path);
+  cache.stamp_unsettled = false;
+}
+
+void SettleOnUnlock() { SettleStamp(TheCache()); }
 
 void FoldAtExit() {
   try {
@@ -192,10 +214,12 @@ void Load(Cache& cache, const std::string& path) {
     bool has_log = ReadStamped(LogPath(path), &log, &log_stamp);
     // system.reg replaced meanwhile (a log folded into it): the log read
     // may belong to the file that was, so both are read again.
-    if (!(StampOf(path) == stamp) && attempt < 100) continue;
+    // (Under the lock nobody replaces it.)
+    if (LockGeneration(Machine::Get().root()) == 0 && !(StampOf(path) == stamp) && attempt < 100) continue;
     cache.hive = exists ? Hive::Parse(text, "system.reg") : Hive();
     cache.path = path;
     cache.stamp = stamp;
+    cache.stamp_unsettled = false;
     cache.log_stamp = log_stamp;
     cache.log_applies = false;
     cache.log.clear();
@@ -227,11 +251,17 @@ bool Follow(Cache& cache) {
 
 Hive& Current() {
   Cache& cache = TheCache();
-  std::string path = Machine::Get().HostPathOf("system.reg");
-  if (cache.valid && cache.path == path && StampOf(path) == cache.stamp) {
-    if (StampOf(LogPath(path)) == cache.log_stamp || Follow(cache)) return cache.hive;
-  }
-  Load(cache, path);
+  const Machine& machine = Machine::Get();
+  std::string path = machine.HostPathOf("system.reg");
+  // Under the lock of the generation that last looked, the files are as then.
+  unsigned long long generation = LockGeneration(machine.root());
+  if (cache.valid && cache.path == path && generation != 0 && generation == cache.generation) return cache.hive;
+  cache.generation = 0;
+  SettleStamp(cache);
+  if (!(cache.valid && cache.path == path && StampOf(path) == cache.stamp &&
+        (StampOf(LogPath(path)) == cache.log_stamp || Follow(cache))))
+    Load(cache, path);
+  cache.generation = generation;
   return cache.hive;
 }
 
@@ -242,8 +272,9 @@ void WriteWhole(Cache& cache) {
   std::string& text = cache.text;
   Reserve(&text, static_cast<size_t>(cache.stamp.size) + cache.log.size() + 4096);
   SerializeInto(cache.hive, &text);
+  cache.stamp_unsettled = true;  // (should the write fail, the stamp tells what is there)
   WriteFileAtomic(cache.path, text);
-  cache.stamp = StampOf(cache.path);
+  cache.stamp.size = static_cast<off_t>(text.size());
   if (cache.log_stamp.exists) unlink(LogPath(cache.path).c_str());
   cache.log_stamp = FileStamp();
   cache.log_applies = false;
@@ -265,6 +296,7 @@ bool WriteAllAt(int fd, const std::string& data, off_t offset) {
 void Append(Cache& cache, const std::string& record) {
   std::string path = LogPath(cache.path);
   bool fresh = !cache.log_applies;
+  if (fresh) SettleStamp(cache);  // the base line names it
   std::string data = fresh ? LogHeader(cache.stamp) + record : record;
   off_t offset = fresh ? 0 : static_cast<off_t>(cache.log.size());
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
@@ -288,7 +320,14 @@ void Append(Cache& cache, const std::string& record) {
 
 }  // namespace
 
-const Hive& ReadHive() { return Current(); }
+const Hive& ReadHive() {
+  // A program that keeps the lock reads under it, and so from its cache.
+  if (KeepsLockBetweenCalls()) {
+    MachineLock lock;
+    return Current();
+  }
+  return Current();
+}
 
 void ChangeHive(const std::function<bool(Hive&)>& change) {
   MachineLock lock;

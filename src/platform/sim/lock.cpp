@@ -2,7 +2,22 @@
 // their changes with flock on the machine directory, and every persisted
 // file is replaced through a temporary file and a rename, so a killed process
 // leaves it as before or after the change.
+//
+// The directory is opened once per process and locked and unlocked on that
+// descriptor (a fork's child drops the inherited descriptor: sharing its
+// open file description would share the lock). Every real acquisition starts
+// a new generation: what a process read from the machine's files under the
+// lock of one generation is still true while that generation lasts, since
+// no other process can change them meanwhile; caches ask LockGeneration()
+// instead of the files.
+//
+// A program may keep the lock between calls (KeepLockBetweenCalls): it is
+// then taken at the first call that needs it and let go only where the
+// program waits (Sleep, a message box, a process start, a fork, the exit),
+// so that a run of calls costs one acquisition. Another process sees the
+// changes at those points, as it would see them had the calls come quicker.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -17,8 +32,11 @@ namespace winsim {
 namespace {
 
 struct Held {
-  int fd = -1;
-  int depth = 0;
+  int fd = -1;     // the machine directory, open while the process uses the machine
+  int depth = 0;   // RootLocks and MachineLocks alive
+  bool locked = false;
+  bool kept = false;  // locked past depth 0, until the program waits
+  unsigned long long generation = 0;
 };
 
 std::map<std::string, Held>& Locks() {
@@ -32,37 +50,75 @@ std::vector<std::string>& Stack() {
   return stack;
 }
 
+bool keep_between_calls = false;
+unsigned long long last_generation = 0;
+pid_t process_id = 0;  // asked once; a fork's child asks again
+
+std::vector<void (*)()>& UnlockHooks() {
+  static std::vector<void (*)()> hooks;
+  return hooks;
+}
+
+void Unlock(Held& held) {
+  if (!held.locked) return;
+  for (void (*hook)() : UnlockHooks()) hook();
+  while (flock(held.fd, LOCK_UN) != 0 && errno == EINTR) {
+  }
+  held.locked = false;
+  held.kept = false;
+  held.generation = 0;
+}
+
+// fork: the parent lets a kept lock go (the child may be a program on the
+// same machine, which would wait for it); the child forgets the parent's
+// descriptors and opens its own.
+void BeforeFork() { LetOthersRun(); }
+
+void InChild() {
+  for (auto& entry : Locks())
+    if (entry.second.fd >= 0) close(entry.second.fd);
+  Locks().clear();
+  Stack().clear();
+  process_id = 0;
+}
+
+void WatchForks() {
+  static bool registered = false;
+  if (!registered) registered = pthread_atfork(BeforeFork, nullptr, InChild) == 0;
+}
+
 void Acquire(const std::string& root) {
+  WatchForks();
   Held& held = Locks()[root];
-  if (held.depth > 0) {
-    ++held.depth;
-    return;
+  if (held.fd < 0) {
+    held.fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (held.fd < 0) {
+      int error = errno;
+      Locks().erase(root);
+      throw MachineError(root + ": cannot open the machine directory: " + strerror(error));
+    }
   }
-  // A fresh open file description per acquisition: a descriptor inherited by
-  // a forked child would otherwise share the lock with it.
-  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    int error = errno;
-    Locks().erase(root);
-    throw MachineError(root + ": cannot open the machine directory: " + strerror(error));
+  if (!held.locked) {
+    while (flock(held.fd, LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      throw MachineError(root + ": cannot lock the machine directory: " + strerror(errno));
+    }
+    held.locked = true;
+    held.generation = ++last_generation;
   }
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    int error = errno;
-    close(fd);
-    Locks().erase(root);
-    throw MachineError(root + ": cannot lock the machine directory: " + strerror(error));
-  }
-  held.fd = fd;
-  held.depth = 1;
+  ++held.depth;
 }
 
 void Release(const std::string& root) {
   auto it = Locks().find(root);
-  if (it == Locks().end()) return;
-  if (--it->second.depth > 0) return;
-  close(it->second.fd);  // drops the flock
-  Locks().erase(it);
+  if (it == Locks().end() || it->second.depth == 0) return;
+  Held& held = it->second;
+  if (--held.depth > 0) return;
+  if (keep_between_calls) {
+    held.kept = true;
+    return;
+  }
+  Unlock(held);
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -97,8 +153,33 @@ MachineLock::~MachineLock() {
   Release(root);
 }
 
+pid_t ProcessId() {
+  WatchForks();
+  if (process_id == 0) process_id = getpid();
+  return process_id;
+}
+
+void KeepLockBetweenCalls(bool keep) {
+  if (!keep) LetOthersRun();
+  keep_between_calls = keep;
+}
+
+void BeforeUnlock(void (*hook)()) { UnlockHooks().push_back(hook); }
+
+bool KeepsLockBetweenCalls() { return keep_between_calls; }
+
+void LetOthersRun() {
+  for (auto& entry : Locks())
+    if (entry.second.kept && entry.second.depth == 0) Unlock(entry.second);
+}
+
+unsigned long long LockGeneration(const std::string& root) {
+  auto it = Locks().find(root);
+  return it != Locks().end() && it->second.locked ? it->second.generation : 0;
+}
+
 void WriteFileAtomic(const std::string& path, const std::string& data) {
-  std::string temp = path + ".tmp-" + std::to_string(getpid());
+  std::string temp = path + ".tmp-" + std::to_string(ProcessId());
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) throw MachineError(path + ": cannot be written: " + strerror(errno));
   bool ok = WriteAll(fd, data.data(), data.size());
@@ -115,6 +196,7 @@ void WriteFileAtomic(const std::string& path, const std::string& data) {
     unlink(temp.c_str());
     throw MachineError(path + ": cannot be written: " + strerror(error));
   }
+  NoteEntry(path, true);
 }
 
 bool ReadWholeFile(const std::string& path, std::string* data) {
@@ -131,6 +213,8 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
     }
     if (n == 0) break;
     text.append(buffer, static_cast<size_t>(n));
+    // A regular file reads short only at its end: no read is needed to see it.
+    if (static_cast<size_t>(n) < sizeof buffer) break;
   }
   close(fd);
   *data = std::move(text);

@@ -91,6 +91,8 @@ bool Exists(const std::string& path) {
 }
 
 void MakeHostDirs(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
   std::string part;
   for (size_t i = 0; i <= path.size(); ++i) {
     if ((i == path.size() || path[i] == '/') && !part.empty()) {
@@ -135,8 +137,10 @@ bool ParseOs(const std::string& text, Os* os) {
 
 const std::vector<OsInfo>& AllOses() { return Table(); }
 
-void EnsureMachine(const std::string& given_root) {
-  std::string root = WithoutTrailingSlash(given_root);
+namespace {
+
+// EnsureMachine, giving the settings read on the way.
+Settings Ensure(const std::string& root) {
   MakeHostDirs(root);
   RootLock lock(root);
   std::string ini_path = root + "/machine.ini";
@@ -146,20 +150,19 @@ void EnsureMachine(const std::string& given_root) {
   Settings settings = ParseSettings(text, "machine.ini");
   const OsInfo& info = InfoOf(settings.os);
 
-  MakeHostDirs(root + "/drive_c");
   MakeFolders(root, info.system_dir);
   MakeFolders(root, info.driver_dir);
   CreateIfMissing(root + "/answers", "");
   CreateIfMissing(root + "/journal.log", "");
   CreateIfMissing(root + "/system.reg", DefaultHive(info));
+  return settings;
 }
 
-Machine::Machine(const std::string& root) : root_(WithoutTrailingSlash(root)) {
-  EnsureMachine(root_);
-  std::string text;
-  if (!ReadWholeFile(HostPathOf("machine.ini"), &text)) throw MachineError("machine.ini: cannot be read");
-  settings_ = ParseSettings(text, "machine.ini");
-}
+}  // namespace
+
+void EnsureMachine(const std::string& root) { Ensure(WithoutTrailingSlash(root)); }
+
+Machine::Machine(const std::string& root) : root_(WithoutTrailingSlash(root)) { settings_ = Ensure(root_); }
 
 Machine& Machine::Get() {
   if (!Current()) {

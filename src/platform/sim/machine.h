@@ -94,6 +94,15 @@ class MachineLock {
   MachineLock& operator=(const MachineLock&) = delete;
 };
 
+// Keeps the machine lock from one call to the next, until the program waits
+// (Sleep, a message box, a fork, the exit): for a program that runs alone
+// between its waits, one acquisition instead of one per call.
+// With false, one lock per call again (the lock kept is let go).
+void KeepLockBetweenCalls(bool keep = true);
+// Lets a lock kept between calls go, so that other programs on the machine
+// run while this one waits.
+void LetOthersRun();
+
 // Writes `data` to `path` through a temporary file and a rename.
 void WriteFileAtomic(const std::string& path, const std::string& data);
 bool ReadWholeFile(const std::string& path, std::string* data);

@@ -3,6 +3,8 @@
 // use machine.h only.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -30,6 +32,18 @@ class RootLock {
   std::string root_;
 };
 
+// Nonzero while this process holds the lock of `root`: the same number as
+// long as it holds it without a break, so that what was read under the lock
+// need not be read again while the number stays.
+unsigned long long LockGeneration(const std::string& root);
+// Runs `hook` each time, before this process lets a machine lock go: what
+// it has put off until others could look (it must not throw).
+void BeforeUnlock(void (*hook)());
+// True once KeepLockBetweenCalls was called.
+bool KeepsLockBetweenCalls();
+// getpid(), asked once per process.
+pid_t ProcessId();
+
 // --- faults (faults.cpp) --------------------------------------------------------
 
 struct FaultSpec {
@@ -53,6 +67,10 @@ ResolvedPath ResolveOn(const std::string& root, const std::string& windows_path)
 // Creates the missing folders of a Windows folder path on `root` (existing
 // components are matched case-insensitively, new ones get the case given).
 void MakeFolders(const std::string& root, const std::string& windows_folder);
+// Tells the folder listings kept under the current lock that this process
+// created (`present`) or removed the host file or folder `host_path`. Every
+// change of an entry under drive_* must be told.
+void NoteEntry(const std::string& host_path, bool present);
 // True when a component holds a character that Windows refuses in file names.
 bool HasInvalidNameCharacter(const std::string& windows_path);
 // The last component of a Windows path ('\' or '/' separated).

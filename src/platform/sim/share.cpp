@@ -18,7 +18,10 @@ namespace {
 
 constexpr off_t kMarkerBase = 0x7FFFFFFF00LL;
 
-enum Marker { kHasRead, kHasWrite, kHasDelete, kDeniesRead, kDeniesWrite, kDeniesDelete };
+// In this order the markers of the usual opens are one run of bytes: a
+// read sharing reading and writing (has read, denies delete), a file written
+// alone (has write and read, denies everything), so one lock sets them.
+enum Marker { kHasDelete, kHasWrite, kHasRead, kDeniesDelete, kDeniesWrite, kDeniesRead };
 
 bool Marked(int fd, Marker marker) {
   struct flock lock = {};
@@ -30,13 +33,34 @@ bool Marked(int fd, Marker marker) {
   return lock.l_type != F_UNLCK;
 }
 
-bool Mark(int fd, Marker marker) {
+// Whether any marker from `first` to `last` is held by another handle: one
+// test for the whole run, which is the common answer (nobody else has the file).
+bool AnyMarked(int fd, Marker first, Marker last) {
   struct flock lock = {};
-  lock.l_type = F_RDLCK;
+  lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
-  lock.l_start = kMarkerBase + marker;
-  lock.l_len = 1;
-  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+  lock.l_start = kMarkerBase + first;
+  lock.l_len = last - first + 1;
+  if (fcntl(fd, F_OFD_GETLK, &lock) != 0) return true;  // unknown: each is tested
+  return lock.l_type != F_UNLCK;
+}
+
+// Marks the markers of `wanted` (bit i: marker i), a run of adjacent ones per call.
+bool MarkAll(int fd, unsigned wanted) {
+  bool ok = true;
+  for (int first = kHasDelete; first <= kDeniesRead; ++first) {
+    if (!(wanted & (1u << first))) continue;
+    int last = first;
+    while (last < kDeniesRead && (wanted & (1u << (last + 1)))) ++last;
+    struct flock lock = {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kMarkerBase + first;
+    lock.l_len = last - first + 1;
+    ok = fcntl(fd, F_OFD_SETLK, &lock) == 0 && ok;
+    first = last;
+  }
+  return ok;
 }
 
 // An open that asks for no read, write or delete access neither checks nor
@@ -47,6 +71,7 @@ bool Counts(const ShareRequest& request) { return request.read || request.write 
 
 bool ShareConflict(int fd, const ShareRequest& request) {
   if (!Counts(request)) return false;
+  if (!AnyMarked(fd, kHasDelete, kDeniesRead)) return false;
   if (request.read && Marked(fd, kDeniesRead)) return true;
   if (request.write && Marked(fd, kDeniesWrite)) return true;
   if (request.remove && Marked(fd, kDeniesDelete)) return true;
@@ -58,14 +83,14 @@ bool ShareConflict(int fd, const ShareRequest& request) {
 
 bool HoldShare(int fd, const ShareRequest& request) {
   if (!Counts(request)) return true;
-  bool ok = true;
-  if (request.read) ok = Mark(fd, kHasRead) && ok;
-  if (request.write) ok = Mark(fd, kHasWrite) && ok;
-  if (request.remove) ok = Mark(fd, kHasDelete) && ok;
-  if (!(request.share & FILE_SHARE_READ)) ok = Mark(fd, kDeniesRead) && ok;
-  if (!(request.share & FILE_SHARE_WRITE)) ok = Mark(fd, kDeniesWrite) && ok;
-  if (!(request.share & FILE_SHARE_DELETE)) ok = Mark(fd, kDeniesDelete) && ok;
-  return ok;
+  unsigned wanted = 0;
+  if (request.read) wanted |= 1u << kHasRead;
+  if (request.write) wanted |= 1u << kHasWrite;
+  if (request.remove) wanted |= 1u << kHasDelete;
+  if (!(request.share & FILE_SHARE_READ)) wanted |= 1u << kDeniesRead;
+  if (!(request.share & FILE_SHARE_WRITE)) wanted |= 1u << kDeniesWrite;
+  if (!(request.share & FILE_SHARE_DELETE)) wanted |= 1u << kDeniesDelete;
+  return MarkAll(fd, wanted);
 }
 
 bool DeleteDenied(const std::string& host_path) {

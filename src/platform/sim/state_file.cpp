@@ -3,13 +3,51 @@
 // owner rewrites its own section and keeps the others as they are.
 #include <sstream>
 
-#include "machine.h"
+#include "machine_internal.h"
 
 namespace winsim {
 
 namespace {
 
 std::string StatePath() { return Machine::Get().HostPathOf("state.ini"); }
+
+// state.ini's text as last read or written under the lock of `generation`:
+// while this process holds that lock, nobody else can have changed it.
+struct StateCache {
+  std::string path;
+  unsigned long long generation = 0;
+  std::string text;
+};
+
+StateCache& TheCache() {
+  static StateCache* cache = new StateCache;
+  return *cache;
+}
+
+std::string ReadStateUnderLock();
+
+std::string ReadState() {
+  // A program that keeps the lock reads under it, and so from the cache.
+  if (KeepsLockBetweenCalls()) {
+    MachineLock lock;
+    return ReadStateUnderLock();
+  }
+  return ReadStateUnderLock();
+}
+
+// (or without it, when the caller has none: then always from the file)
+std::string ReadStateUnderLock() {
+  StateCache& cache = TheCache();
+  std::string path = StatePath();
+  unsigned long long generation = LockGeneration(Machine::Get().root());
+  if (generation != 0 && generation == cache.generation && cache.path == path) return cache.text;
+  std::string text;
+  ReadWholeFile(path, &text);  // none yet: empty
+  cache.path = path;
+  cache.generation = generation;
+  cache.text = text;
+  return text;
+}
 
 std::string Trim(const std::string& text) {
   size_t first = text.find_first_not_of(" \t\r");
@@ -31,9 +69,7 @@ bool SameName(const std::string& a, const std::string& b) {
 
 std::vector<std::string> ReadStateSection(const std::string& section) {
   std::vector<std::string> lines;
-  std::string text;
-  if (!ReadWholeFile(StatePath(), &text)) return lines;
-  std::istringstream in(text);
+  std::istringstream in(ReadState());
   std::string line;
   bool inside = false;
   while (std::getline(in, line)) {
@@ -48,9 +84,7 @@ std::vector<std::string> ReadStateSection(const std::string& section) {
 }
 
 void WriteStateSection(const std::string& section, const std::vector<std::string>& lines) {
-  std::string text;
-  ReadWholeFile(StatePath(), &text);
-  std::istringstream in(text);
+  std::istringstream in(ReadState());
   std::string line;
   std::string others;
   bool inside = false;
@@ -65,7 +99,12 @@ void WriteStateSection(const std::string& section, const std::vector<std::string
     for (const std::string& l : lines) own += l + "\n";
     if (!others.empty()) own += "\n";
   }
+  StateCache& cache = TheCache();
+  cache.generation = 0;  // unknown should the write fail
   WriteFileAtomic(StatePath(), own + others);
+  cache.path = StatePath();
+  cache.text = own + others;
+  cache.generation = LockGeneration(Machine::Get().root());
 }
 
 }  // namespace winsim

@@ -94,6 +94,7 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
   std::string shown_text = text ? text : "";
   fprintf(stderr, "%s: %s\n", shown_caption.c_str(), shown_text.c_str());
   fflush(stderr);
+  winsim::LetOthersRun();  // the box waits for its answer
   int answer = 0;
   if (!TakeQueuedAnswer(&answer) && !AskTerminal(type, &answer)) answer = DefaultAnswer(type);
   char type_text[16];

@@ -1,0 +1,116 @@
+// The machine lock kept between calls (as the setup program keeps it): other
+// processes wait for it until the program waits, and what the program knows
+// under it (folder listings, the hive, state.ini) follows its own changes and,
+// once it has waited, the changes of others.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "common/test_machine.h"
+#include "platform/sim/machine.h"
+
+namespace {
+
+// Whether a new open of the machine directory (its own lock, as another
+// process would have) gets the lock at once.
+bool OthersCanLock(const std::string& root) {
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return free;
+}
+
+DWORD AttributesError(const char* name) {
+  SetLastError(0);
+  EXPECT_EQ(GetFileAttributesA(name), INVALID_FILE_ATTRIBUTES) << name;
+  return GetLastError();
+}
+
+class KeptLock : public ::testing::Test {
+ protected:
+  KeptLock() {
+    machine_.Use();
+    machine_.Write("c:\\zentaq\\sub\\a.txt", "a");
+    winsim::KeepLockBetweenCalls();
+  }
+  ~KeptLock() override { winsim::KeepLockBetweenCalls(false); }
+  TestMachine machine_;
+};
+
+TEST_F(KeptLock, OthersWaitUntilTheProgramWaits) {
+  EXPECT_TRUE(OthersCanLock(machine_.root()));
+  HANDLE file = CreateFileA("c:\\zentaq\\sub\\a.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  EXPECT_FALSE(OthersCanLock(machine_.root())) << "the lock went with the call";
+  Sleep(0);
+  EXPECT_TRUE(OthersCanLock(machine_.root())) << "a wait lets the others run";
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_FALSE(OthersCanLock(machine_.root()));
+  winsim::KeepLockBetweenCalls(false);
+  EXPECT_TRUE(OthersCanLock(machine_.root())) << "one lock per call again";
+}
+
+TEST_F(KeptLock, FolderListingsFollowTheProgramsOwnChanges) {
+  // Listed (a name in another case is looked for), then changed by the program.
+  EXPECT_EQ(AttributesError("c:\\zentaq\\NEW.TXT"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  HANDLE file = CreateFileA("c:\\zentaq\\New.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  EXPECT_NE(GetFileAttributesA("c:\\zentaq\\NEW.TXT"), INVALID_FILE_ATTRIBUTES);
+  ASSERT_TRUE(DeleteFileA("c:\\zentaq\\new.TXT"));
+  EXPECT_EQ(AttributesError("c:\\zentaq\\NEW.txt"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  // A folder moved takes what was known below it along.
+  EXPECT_NE(GetFileAttributesA("c:\\zentaq\\SUB\\A.TXT"), INVALID_FILE_ATTRIBUTES);
+  ASSERT_TRUE(MoveFileA("c:\\zentaq\\sub", "c:\\zentaq\\Moved"));
+  EXPECT_EQ(AttributesError("c:\\zentaq\\SUB\\A.TXT"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(AttributesError("c:\\zentaq\\sub\\a.txt"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_NE(GetFileAttributesA("c:\\zentaq\\MOVED\\a.TXT"), INVALID_FILE_ATTRIBUTES);
+
+  // A file written whole through a temporary (a profile) is found in any case.
+  EXPECT_EQ(AttributesError("c:\\zentaq\\SETTINGS.INI"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  ASSERT_TRUE(WritePrivateProfileStringA("Parameters", "Quiet", "1", "c:\\zentaq\\settings.ini"));
+  EXPECT_NE(GetFileAttributesA("c:\\zentaq\\SETTINGS.INI"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(machine_.Exists("c:\\zentaq\\settings.ini"));
+}
+
+TEST_F(KeptLock, ChangesOfAnotherProcessAreSeenOnceTheProgramHasWaited) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Shared", &key), ERROR_SUCCESS);
+  DWORD mine = 1;
+  ASSERT_EQ(RegSetValueExA(key, "Mine", 0, REG_DWORD, reinterpret_cast<BYTE*>(&mine), 4), ERROR_SUCCESS);
+  winsim::WriteStateSection("test", {"mine"});
+  // The fork is a wait: the child gets the lock, changes the hive and
+  // state.ini, and ends.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    winsim::Machine::Open(machine_.root());
+    HKEY other;
+    DWORD theirs = 2;
+    bool ok = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Shared", 0, KEY_ALL_ACCESS, &other) == ERROR_SUCCESS &&
+              RegSetValueExA(other, "Theirs", 0, REG_DWORD, reinterpret_cast<BYTE*>(&theirs), 4) == ERROR_SUCCESS;
+    winsim::WriteStateSection("test", {"mine", "theirs"});
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_EQ(status, 0);
+  DWORD value = 0, size = 4, type = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "Theirs", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);
+  EXPECT_EQ(RegQueryValueExA(key, "Mine", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(winsim::ReadStateSection("test"), (std::vector<std::string>{"mine", "theirs"}));
+  RegCloseKey(key);
+  // What this process wrote is on disk for every reader.
+  EXPECT_NE(machine_.HiveText().find("\"Theirs\"=dword:00000002"), std::string::npos);
+  EXPECT_NE(machine_.HiveText().find("\"Mine\"=dword:00000001"), std::string::npos);
+}
+
+}  // namespace
