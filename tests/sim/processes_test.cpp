@@ -1,4 +1,5 @@
 // The process command line and CreateProcessA.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,9 +119,18 @@ TEST_F(Processes, HostProgramsRunWithTheGivenEnvironment) {
 
   // The process id is the started program's own; a program started from a
   // GUI process without STARTF_USESTDHANDLES has none of its standard handles.
+  // This process's own standard streams go to a file meanwhile, so that an
+  // inherited one can't pass for the null device.
   std::string ids = machine_.root() + "/ids.txt";
-  ASSERT_TRUE(Start("sh -c \"echo $$ $(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2) > " + ids + ".tmp; mv " +
-                    ids + ".tmp " + ids + "\""));
+  int saved[3];
+  int own = open((machine_.root() + "/own.txt").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(own, 0);
+  for (int fd = 0; fd < 3; ++fd) saved[fd] = dup(fd), dup2(own, fd);
+  BOOL started = Start("sh -c \"echo $$ $(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2) > " + ids + ".tmp; mv " +
+                       ids + ".tmp " + ids + "\"");
+  for (int fd = 0; fd < 3; ++fd) dup2(saved[fd], fd), close(saved[fd]);
+  close(own);
+  ASSERT_TRUE(started);
   EXPECT_EQ(WaitFor(ids), std::to_string(process_.dwProcessId) + " /dev/null /dev/null /dev/null\n");
   EXPECT_EQ(GetLastError(), 0xdeadbeefu) << "a successful start leaves the last error";
 }
