@@ -30,6 +30,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import compare  # noqa: E402
 import differences  # noqa: E402
 import sides  # noqa: E402
+import wine_side  # noqa: E402
 import winelib  # noqa: E402
 from sides import Scenario, Step  # noqa: E402
 
@@ -40,6 +41,10 @@ REBOOT = 3010           # the first uninstall run on 9x asks for a reboot
 
 SCENARIOS = {s.name: s for s in [
     Scenario('install_xp', 'xp', [Step()]),
+    # Quiet=0: the install opens the readme page (a stand-in records how).
+    Scenario('install_readme_xp', 'xp', [Step(quiet=0)]),
+    # Any other argument is a command line that setup starts, hidden.
+    Scenario('command_line_xp', 'xp', [Step(['c:\\started.exe', 'hidden'], state='untouched')]),
     Scenario('install_98', '98', [Step()]),
     Scenario('uninstall_xp', 'xp', [Step(), Step(['uninstall'], ['yes', 'ok'], state='removed')]),
     Scenario('uninstall_no_xp', 'xp', [Step(), Step(['uninstall'], ['no'], exit=INSTALLED_NO)]),
@@ -119,14 +124,14 @@ def cmd_run(args):
         return 1
     started = time.time()
     try:
-        wine_side = sides.run_wine(sc, args, wine, os.path.join(work, 'wine'), log)
+        wine_result = wine_side.run_wine(sc, args, wine, os.path.join(work, 'wine'), log)
     except winelib.RunTimeout as e:
         log(f'FAILED: {e}')
         return 1
     # The simulated program appears under the path Wine gave setup.exe.
-    sim_side = sides.run_sim(sc, args, os.path.join(work, 'sim'), log, wine_side.module_dir + '\\setup.exe')
+    sim_result = sides.run_sim(sc, args, os.path.join(work, 'sim'), log, wine_result.module_dir + '\\setup.exe')
     log(f'{sc.name} ({args.bits}-bit): Wine against the simulated machine')
-    c = compare.compare(sc, wine_side, sim_side, args.product, args.bits, log)
+    c = compare.compare(sc, wine_result, sim_result, args.product, args.bits, log)
     for name in sorted(c.used):
         fields, reason = differences.DIFFERENCES[name]
         log(f'  [{name}] ({fields}) {reason}')
