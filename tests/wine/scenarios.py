@@ -36,6 +36,7 @@ from sides import Scenario, Step  # noqa: E402
 
 SKIP = 77
 
+FAILURE = 1603          # an install that ends early
 INSTALLED_NO = 1602     # the uninstall question answered No
 REBOOT = 3010           # the first uninstall run on 9x asks for a reboot
 
@@ -46,6 +47,9 @@ SCENARIOS = {s.name: s for s in [
     # Any other argument is a command line that setup starts, hidden.
     Scenario('command_line_xp', 'xp', [Step(['c:\\started.exe', 'hidden'], state='untouched')]),
     Scenario('install_98', '98', [Step()]),
+    # Without the 9x PostScript driver: the user is guided to it (a box, its
+    # download page, the Add Printer wizard) and the install ends with 1603.
+    Scenario('install_98_no_pscript', '98', [Step(answers=['ok'], exit=FAILURE, state='no-driver')], pscript=False),
     Scenario('uninstall_xp', 'xp', [Step(), Step(['uninstall'], ['yes', 'ok'], state='removed')]),
     Scenario('uninstall_no_xp', 'xp', [Step(), Step(['uninstall'], ['no'], exit=INSTALLED_NO)]),
     # Install over an existing installation whose monitor library nothing

@@ -47,14 +47,19 @@ STARTF_USESHOWWINDOW = 0x1
 SW_HIDE, SW_SHOWNORMAL = 0, 1
 SERVICE_CONTROL_STOP = 1
 README_COMMAND = 'rundll32.exe url.dll,FileProtocolHandler c:\\zentaq\\readme.html'
+# Where the 9x PostScript driver is missing: its download page, then the Add
+# Printer wizard.
+GUIDE_COMMANDS = ['rundll32.exe url.dll,FileProtocolHandler c:\\zentaq\\res\\drivedir\\download.htm',
+                  'rundll32.exe shell32.dll,SHHelpShortcuts_RunDLL AddPrinter']
 
 
 class Step:
     """One run of setup. `before`: what happens to the machine first
     ('reboot', or 'release': the spooler lets go of the monitor library);
     `state`: what the outright checks expect afterwards ('installed',
-    'removed', 'removed-entry-kept': the first uninstall run on 9x, or
-    'untouched': a command line started, nothing installed); `quiet`: the
+    'removed', 'removed-entry-kept': the first uninstall run on 9x,
+    'no-driver': an install that ended for want of the 9x PostScript driver,
+    or 'untouched': a command line started, nothing installed); `quiet`: the
     Quiet value an install finds in the configuration file (1: no readme
     page)."""
 
@@ -79,6 +84,8 @@ class Step:
         set, any other command line itself, hidden; each in a new process
         group. The install's STARTUPINFO carries SW_SHOWNORMAL without
         STARTF_USESHOWWINDOW (so the system ignores it)."""
+        if self.install and self.state == 'no-driver':
+            return [(command, CREATE_NEW_PROCESS_GROUP, 0, SW_SHOWNORMAL) for command in GUIDE_COMMANDS]
         if self.install:
             return [] if self.quiet else [(README_COMMAND, CREATE_NEW_PROCESS_GROUP, 0, SW_SHOWNORMAL)]
         if self.uninstall:
@@ -87,8 +94,11 @@ class Step:
 
 
 class Scenario:
-    def __init__(self, name, system, steps):
-        self.name, self.system, self.steps = name, system, steps
+    """`pscript`: on 9x, the system's PostScript driver is in the driver
+    directory (as setup requires)."""
+
+    def __init__(self, name, system, steps, pscript=True):
+        self.name, self.system, self.steps, self.pscript = name, system, steps, pscript
 
     @property
     def nt(self):
@@ -294,6 +304,8 @@ def run_sim(sc, args, work, log, module_path):
         f.write(f'clock = virtual\nmodule = {module_path}\n')
     zentaq = winelib.host_path(machine, 'c:\\zentaq')
     stage_product(args, zentaq)
+    if not sc.nt and not sc.pscript:
+        os.remove(winelib.host_path(machine, 'C:\\WINDOWS\\SYSTEM\\Pscript.drv'))
 
     system_dir, driver_dir = sim_directories(sc.system)
     result = Result(system_dir, driver_dir, module_path.rsplit('\\', 1)[0])

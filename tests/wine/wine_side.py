@@ -36,10 +36,13 @@ def stage(sc, args, prefix, info):
     for path in STAND_INS:
         shutil.copyfile(os.path.join(helpers, 'started.exe'), winelib.host_path(prefix, path))
     if not sc.nt:
+        # The system's PostScript driver files (without Pscript.drv itself
+        # where the scenario has it missing), as on the simulated 98.
         drivers = winelib.host_path(prefix, info['drivers'])
         os.makedirs(drivers, exist_ok=True)
         for name in os.listdir(os.path.join(args.product, 'pscript9x')):
-            shutil.copyfile(os.path.join(args.product, 'pscript9x', name), os.path.join(drivers, name))
+            if sc.pscript or name.lower() != 'pscript.drv':
+                shutil.copyfile(os.path.join(args.product, 'pscript9x', name), os.path.join(drivers, name))
         # Wine's DocumentPropertiesW loads a printer's configuration file from
         # the version-3 folder of the driver directory whatever the
         # environment (get_config_module), where Windows 98 would load the 9x
