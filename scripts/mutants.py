@@ -1,13 +1,10 @@
-"""The mutants of the program's own routines: where the sources can take a
+"""The mutants of a set of source folders: where the sources can take a
 small fault (an operator, a constant, TRUE/FALSE, a call removed, two
 statements swapped, a string literal altered), read from the text with a
 little knowledge of C++: comments and literals are masked, statements are
 those of function bodies. Used by scripts/mutate.py."""
 import os
 import re
-
-FOLDERS = ['src/app', 'src/support', 'src/install', 'src/uninstall']
-EXCLUDED = {'src/app/main.cpp'}  # the Windows build's entry only
 
 
 class Mutant:
@@ -135,9 +132,10 @@ def sites(path, lines):
             add(i, 'bool', text[:m.start()] + swap + text[m.end():])
         for m in INTEGER.finditer(code):
             digits, suffix = m.group(1), m.group(2)
-            value = int(digits, 0)
+            octal = len(digits) > 1 and digits[0] == '0' and digits[1] not in 'xX'  # 0644: a file mode
+            value = int(digits, 8) if octal else int(digits, 0)
             new = 1 if value == 0 else (0 if value == 1 else value + 1)
-            literal = (hex(new) if digits.lower().startswith('0x') else str(new)) + suffix
+            literal = ('0%o' % new if octal else hex(new) if digits.lower().startswith('0x') else str(new)) + suffix
             add(i, 'integer', text[:m.start()] + literal + text[m.end():])
         for start, end in literals(text, code):
             inner = text[start + 1:end - 1]
@@ -194,12 +192,14 @@ def indent_of(text):
     return len(text) - len(text.lstrip())
 
 
-def all_sites(tree):
+def all_sites(tree, folders, excluded=()):
+    """Every mutant of the .cpp and .h files directly in the folders (paths
+    relative to tree), but for the files excluded."""
     found = []
-    for folder in FOLDERS:
+    for folder in folders:
         for name in sorted(os.listdir(os.path.join(tree, folder))):
             path = folder + '/' + name
-            if not name.endswith(('.cpp', '.h')) or path in EXCLUDED:
+            if not name.endswith(('.cpp', '.h')) or path in excluded:
                 continue
             with open(os.path.join(tree, path), encoding='latin-1') as f:
                 lines = f.read().split('\n')

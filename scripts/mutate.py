@@ -1,23 +1,25 @@
 #!/usr/bin/env python3
-"""Mutation run over the program's own routines (src/app, src/support,
-src/install, src/uninstall).
+"""Mutation run over a target: the program's own routines (src/app,
+src/support, src/install, src/uninstall; the default) or the simulated
+machine (src/platform/sim), or the winsim command (tools/winsim).
 
 Each mutant is one small fault put into one source file: a comparison or
 logical operator changed, an integer constant changed, TRUE/FALSE swapped, a
 call statement removed, two adjacent statements swapped, a string literal
 altered. The sources are copied into the work folder, so an interrupted run
 never leaves the project's own tree mutated; each mutant is built there
-incrementally and the fast tests and the fault matrix run against it, the
-quickest first, stopping at the first failure. A mutant that no test notices
-survives. The score is killed / (compiling - equivalent), where the
+incrementally and the target's judges (a set of test commands) run against
+it, the quickest first, stopping at the first failure. A mutant that no test
+notices survives. The score is killed / (compiling - equivalent), where the
 equivalent ones are the mutants listed in scripts/mutate-equivalent.txt:
 changes that can't alter anything a caller, a user or the machine sees.
 
-    scripts/mutate.py [--seed N] [--count N] [--work DIR] [--list] [--only TEXT]
+    scripts/mutate.py [--target NAME] [--judges NAME] [--seed N] [--count N] [--work DIR] [--list] [--only TEXT]
 
 The same seed on the same sources gives the same mutants.
 """
 import argparse
+import fnmatch
 import os
 import random
 import re
@@ -32,16 +34,74 @@ from mutants import all_sites, apply, norm  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EQUIVALENT_FILE = os.path.join(ROOT, 'scripts', 'mutate-equivalent.txt')
-
-TARGETS = ['setup', 'winsim', 'test_app', 'test_support', 'test_install', 'test_uninstall', 'test_winsim',
-           'test_reliability']
-# Built again for each mutant: the program, and the one test binary that
-# calls its routines in its own process. The others drive the built program
-# and are built once, from the unmutated sources (so a mutated text in the
-# program meets the tests' own copy of it).
-MUTANT_TARGETS = ['setup', 'test_support']
 BUILD_LIMIT = 600
 TEST_LIMIT = 180
+
+
+class Target:
+    """What a run mutates: the folders (their files, but the excluded ones),
+    the build targets that take the mutated code into their own process
+    (built again for each mutant) and the judges run by default. Every other
+    build target is built once, from the unmutated sources: a test binary
+    that drives the built programs then meets a mutant with its own sound
+    copy of the code (the texts it compares, the machine it reads)."""
+
+    def __init__(self, folders, excluded, rebuilt, judges):
+        self.folders, self.excluded, self.rebuilt, self.judges = folders, set(excluded), rebuilt, judges
+
+
+class Check:
+    """One test command of a set of judges: a test binary of the build with
+    its arguments, run in `shards` processes side by side, with `env` added
+    to the environment. `files`: the mutants it judges (wildcards over their
+    paths); None for all. The unmutated sources meet every check."""
+
+    def __init__(self, name, binary, arguments=(), shards=1, env=None, files=None):
+        self.name, self.binary, self.arguments = name, binary, list(arguments)
+        self.shards, self.env, self.files = shards, dict(env or {}), files
+
+    def judges(self, path):
+        return path is None or self.files is None or any(fnmatch.fnmatch(path, f) for f in self.files)
+
+
+GTEST = ['--gtest_fail_fast', '--gtest_brief=1']
+RELIABILITY = 'tests/reliability/test_reliability'
+
+# The sets of judges, each a list of checks run in this order.
+JUDGES = {
+    # The program's own routines: the fast tests, quickest first, then the
+    # fault matrix in two halves.
+    'program': [Check(name, 'tests/' + name, GTEST) for name in
+                ('test_app', 'test_support', 'test_uninstall', 'test_install')] + [
+        Check('test_winsim', 'tools/winsim/tests/test_winsim', GTEST),
+        Check('fault matrix', RELIABILITY, ['--gtest_filter=*FaultMatrix*'] + GTEST, shards=2)],
+    # The simulated machine: its unit tests first, then the program's tests
+    # and the whole runs over it, the fault matrix, and for the lock, the
+    # hive's store and its change log the kills and the concurrent runs, with
+    # the small counts of the sanitizer build.
+    'sim': [Check(name, 'tests/' + name, GTEST) for name in
+            ('test_sim', 'test_platform', 'test_app', 'test_support', 'test_uninstall', 'test_install')] + [
+        Check('test_winsim', 'tools/winsim/tests/test_winsim', GTEST),
+        Check('fault matrix', RELIABILITY, ['--gtest_filter=*FaultMatrix*:*OddInputs*:*FuzzRegressions*'] + GTEST,
+              shards=2),
+        Check('crash safety and concurrency', RELIABILITY, ['--gtest_filter=*CrashSafety*:*Concurren*'] + GTEST,
+              shards=2, env={'RELIABILITY_KILLS': '20', 'RELIABILITY_ROUNDS': '4'},
+              files=['src/platform/sim/lock.cpp', 'src/platform/sim/hive_store.cpp',
+                     'src/platform/sim/hive_record.cpp', 'src/platform/sim/hive.h'])],
+}
+
+TARGETS = {
+    'program': Target(['src/app', 'src/support', 'src/install', 'src/uninstall'],
+                      ['src/app/main.cpp'],  # the Windows build's entry only
+                      ['setup', 'test_support'], 'program'),
+    'sim': Target(['src/platform/sim'], [], ['setup', 'winsim', 'test_sim', 'test_platform', 'test_support'], 'sim'),
+    # The winsim command (its own files; the machine is the target above).
+    'winsim': Target(['tools/winsim'], [], ['winsim'], 'sim'),
+}
+
+# Built once before the mutants, from the unmutated sources.
+BUILT = ['setup', 'winsim', 'test_app', 'test_support', 'test_install', 'test_uninstall', 'test_winsim',
+         'test_reliability', 'test_sim', 'test_platform']
 
 
 def wildcard(text):
@@ -125,23 +185,13 @@ def configure(tree, build):
                     '-DSETUP_MINGW_CC=OFF'], check=True, stdout=subprocess.DEVNULL)
 
 
-def build_targets(build, targets=TARGETS):
+def build_targets(build, targets=BUILT):
     try:
         done = subprocess.run(['cmake', '--build', build, '-j2', '--target'] + targets, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=BUILD_LIMIT)
         return done.returncode == 0
     except subprocess.TimeoutExpired:
         return False
-
-
-def test_commands(build):
-    """The fast tests, quickest first, then the fault matrix in two halves run side by side."""
-    gtest = ['--gtest_fail_fast', '--gtest_brief=1']
-    first = [[os.path.join(build, 'tests', name)] + gtest for name in
-             ('test_app', 'test_support', 'test_uninstall', 'test_install')]
-    first.append([os.path.join(build, 'tools', 'winsim', 'tests', 'test_winsim')] + gtest)
-    matrix = [os.path.join(build, 'tests', 'reliability', 'test_reliability'), '--gtest_filter=*FaultMatrix*'] + gtest
-    return first, matrix
 
 
 def start(command, env=None):
@@ -169,26 +219,36 @@ def finish(processes, deadline):
     return ok
 
 
-def run_tests(build):
-    """'killed' with the failing command, or 'survived'."""
-    first, matrix = test_commands(build)
-    for command in first:
-        ok = finish([start(command)], time.time() + TEST_LIMIT)
+def run_tests(build, checks, path=None):
+    """'killed' with the failing check, or 'survived'. `path`: the mutated
+    file, which picks the checks that judge it (None: all of them)."""
+    for check in checks:
+        if not check.judges(path):
+            continue
+        command = [os.path.join(build, check.binary)] + check.arguments
+        env = dict(os.environ, **check.env)
+        if check.shards > 1:
+            processes = [start(command, dict(env, GTEST_TOTAL_SHARDS=str(check.shards), GTEST_SHARD_INDEX=str(i)))
+                         for i in range(check.shards)]
+        else:
+            processes = [start(command, env)]
+        ok = finish(processes, time.time() + TEST_LIMIT)
         if not ok:
-            return 'killed', os.path.basename(command[0]) + (' (time limit)' if ok is None else '')
-    shards = [start(matrix, dict(os.environ, GTEST_TOTAL_SHARDS='2', GTEST_SHARD_INDEX=str(index)))
-              for index in range(2)]
-    ok = finish(shards, time.time() + TEST_LIMIT)
-    if not ok:
-        return 'killed', 'fault matrix' + (' (time limit)' if ok is None else '')
+            return 'killed', check.name + (' (time limit)' if ok is None else '')
     return 'survived', ''
 
 
 def main():
-    parser = argparse.ArgumentParser(description='Mutation run over the program\'s own routines.')
+    parser = argparse.ArgumentParser(description='Mutation run over the program\'s own routines or the simulated '
+                                                 'machine.')
+    parser.add_argument('--target', choices=sorted(TARGETS), default='program',
+                        help='what is mutated: the program\'s own routines (default), the simulated machine, the '
+                             'winsim command')
+    parser.add_argument('--judges', choices=sorted(JUDGES),
+                        help='the set of tests that judges the mutants (default: the target\'s own)')
     parser.add_argument('--seed', type=int, default=1)
     parser.add_argument('--count', type=int, default=150, help='mutants in the sample (0: all)')
-    parser.add_argument('--work', default=os.path.join(ROOT, 'build-mutate'))
+    parser.add_argument('--work', help='the work folder (default build-mutate, build-mutate-TARGET for the others)')
     parser.add_argument('--list', action='store_true', help='print the sample and stop')
     parser.add_argument('--check-equivalent', action='store_true',
                         help='run every mutant the equivalents file lists, whatever the sample, to see that none '
@@ -199,13 +259,17 @@ def main():
     parser.add_argument('--only', action='append', default=[],
                         help='only the mutants whose description contains this text (repeatable: any of them)')
     args = parser.parse_args()
+    target = TARGETS[args.target]
+    checks = JUDGES[args.judges or target.judges]
+    if not args.work:
+        args.work = os.path.join(ROOT, 'build-mutate' + ('' if args.target == 'program' else '-' + args.target))
 
     tree = os.path.join(args.work, 'tree')
     build = os.path.join(args.work, 'build')
     # A listing reads the project's own files and leaves the work folder alone.
     if not args.list:
         copy_tree(tree)
-    found = all_sites(ROOT if args.list else tree)
+    found = all_sites(ROOT if args.list else tree, target.folders, target.excluded)
     sample = list(found) if args.count <= 0 or args.count >= len(found) else \
         random.Random(args.seed).sample(found, args.count)
     if args.check_equivalent:
@@ -215,7 +279,8 @@ def main():
     if args.only:
         sample = [m for m in sample if any(text in m.describe() for text in args.only)]
     sample.sort(key=lambda m: (m.path, m.line, m.op, m.after))
-    print('%d mutation sites; sample of %d with seed %d' % (len(found), len(sample), args.seed), flush=True)
+    print('%s: %d mutation sites; sample of %d with seed %d' % (args.target, len(found), len(sample), args.seed),
+          flush=True)
     if args.list:
         for m in sample:
             print(m.describe())
@@ -227,7 +292,7 @@ def main():
             print('mutate: %s: an entry that matches no mutant any more: %s %s' %
                   (os.path.basename(EQUIVALENT_FILE), entry[0], entry[2]), flush=True)
     configure(tree, build)
-    if not build_targets(build) or run_tests(build)[0] != 'survived':
+    if not build_targets(build) or run_tests(build, checks)[0] != 'survived':
         sys.exit('mutate: the unmutated sources do not build or do not pass the tests')
 
     started = time.time()
@@ -251,11 +316,11 @@ def main():
             continue
         apply(tree, mutant)
         began = time.time()
-        if not build_targets(build, MUTANT_TARGETS):
+        if not build_targets(build, target.rebuilt):
             outcome, by = 'no-compile', ''
         else:
             built = time.time()
-            outcome, by = run_tests(build)
+            outcome, by = run_tests(build, checks, mutant.path)
             by = (by + ', ' if by else '') + 'built in %.0f s, tested in %.0f s' % (built - began, time.time() - built)
             if outcome == 'survived' and equivalence(equivalent, mutant) is not None:
                 outcome = 'equivalent'
@@ -285,9 +350,9 @@ def main():
             if outcome == 'equivalent':
                 print('  %s\n      %s' % (mutant.describe(), equivalence(equivalent, mutant)))
     score = 100.0 * count['killed'] / counted if counted else 100.0
-    print('\nseed %d: %d mutants, %d did not compile, %d equivalent; %d of %d killed: score %.1f %% (%.0f s)'
-          % (args.seed, len(sample), count['no-compile'], count['equivalent'], count['killed'], counted, score,
-             time.time() - started))
+    print('\n%s, seed %d: %d mutants, %d did not compile, %d equivalent; %d of %d killed: score %.1f %% (%.0f s)'
+          % (args.target, args.seed, len(sample), count['no-compile'], count['equivalent'], count['killed'], counted,
+             score, time.time() - started))
     return 0
 
 
