@@ -14,7 +14,12 @@ x86_64 in a 64-bit prefix (every machine).
     scenarios.py templates --bits 32|64 --work DIR --dirs-exe dirs.exe
     scenarios.py run SCENARIO --bits 32|64 --work DIR --setup-exe setup.exe --sim-setup setup
                      --winsim winsim --product DIR --monitor-dll ztqmon.dll --ui-dll ztqui.dll
+    scenarios.py judge --build BUILD [--work DIR] [--jobs N]
     scenarios.py list
+
+`judge` is the mutation run's judge (scripts/mutate.py --judges wine): every
+scenario of the 64-bit flavour with the programs of a build folder, N at a
+time (2), the quickest first, until one fails; the template is made once.
 
 Exit codes: 0 equal, 1 a difference or a failed check, 77 this Wine can't
 run here (the reason is printed).
@@ -149,6 +154,50 @@ def cmd_run(args):
     return 0
 
 
+# The scenarios in the order the judge runs them: the quickest first.
+JUDGE_ORDER = ['install_xp', 'command_line_xp', 'install_98', 'install_readme_xp', 'install_98_no_pscript',
+               'uninstall_no_xp', 'reinstall_xp', 'uninstall_xp', 'uninstall_98']
+
+
+def cmd_judge(args):
+    """Exit 0 when every 64-bit scenario passes with the build's programs, 1
+    at the first that fails (its name printed), 77 when Wine can't run."""
+    import subprocess
+    here = os.path.abspath(__file__)
+    root = os.path.dirname(os.path.dirname(os.path.dirname(here)))
+    build, helpers = os.path.abspath(args.build), os.path.join(os.path.abspath(args.build), 'tests', 'wine', '64')
+    work = args.work or os.path.join(build, 'wine-runs')
+    if not os.path.exists(os.path.join(work, 'templates', '64', 'info.json')):
+        made = subprocess.run([sys.executable, here, 'templates', '--bits', '64', '--work', work,
+                               '--dirs-exe', os.path.join(helpers, 'dirs.exe')], stdout=subprocess.DEVNULL)
+        if made.returncode:
+            print('judge: no 64-bit template', flush=True)
+            return made.returncode
+    common = ['--bits', '64', '--work', work, '--setup-exe', os.path.join(build, 'windows64', 'setup.exe'),
+              '--sim-setup', os.path.join(build, 'setup'), '--winsim', os.path.join(build, 'tools', 'winsim', 'winsim'),
+              '--product', os.path.join(root, 'product'), '--monitor-dll', os.path.join(helpers, 'ztqmon.dll'),
+              '--ui-dll', os.path.join(helpers, 'ztqui.dll')]
+    waiting, running, failed = [n for n in JUDGE_ORDER if n in SCENARIOS], [], None
+    while (waiting and not failed) or running:
+        while waiting and not failed and len(running) < args.jobs:
+            name = waiting.pop(0)
+            # A mutant that hangs meets a short time limit per Wine run.
+            env = dict(os.environ, SETUP_WINE_RUN_LIMIT=os.environ.get('SETUP_WINE_RUN_LIMIT', '90'))
+            running.append((name, subprocess.Popen([sys.executable, here, 'run', name, *common], env=env,
+                                                   stdout=subprocess.DEVNULL)))
+        time.sleep(0.5)
+        for name, process in list(running):
+            code = process.poll()
+            if code is not None:
+                running.remove((name, process))
+                if code != 0 and not failed:
+                    failed = (name, code)
+    if failed:
+        print(f'judge: {failed[0]} failed ({failed[1]})', flush=True)
+        return 1
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     sub = parser.add_subparsers(dest='command', required=True)
@@ -166,11 +215,17 @@ def main():
     r.add_argument('--product', required=True)
     r.add_argument('--monitor-dll', required=True)
     r.add_argument('--ui-dll', required=True)
+    j = sub.add_parser('judge')
+    j.add_argument('--build', required=True)
+    j.add_argument('--work')
+    j.add_argument('--jobs', type=int, default=2)
     sub.add_parser('list', help='the scenarios\' names, one a line (for wine.cmake)')
     args = parser.parse_args()
     if args.command == 'list':
         print('\n'.join(SCENARIOS))
         return 0
+    if args.command == 'judge':
+        return cmd_judge(args)
     # Wine takes only an absolute WINEPREFIX.
     args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)

@@ -17,7 +17,7 @@ import winelib
 # Time limits, in seconds. Generous: under qemu's i386 emulation every Wine
 # process takes about a minute of processor time to start.
 BOOT_LIMIT = 2400
-RUN_LIMIT = 1200
+RUN_LIMIT = int(os.environ.get('SETUP_WINE_RUN_LIMIT', '1200'))
 SETTLE_LIMIT = 600
 SIM_LIMIT = 120
 
