@@ -13,8 +13,8 @@ import os
 import re
 
 from differences import (DRIVER_EXTRAS, NULL_STRINGS, PRINTER_EXTRAS, StepContext, explain_errors,
-                         norm_driver_directory, norm_driver_key, norm_driver_passed, norm_driver_values,
-                         norm_driver_version, norm_log, norm_printer, norm_traces)
+                         norm_driver_directory, norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
+                         norm_printer, norm_traces)
 from registry import REG_BINARY, REG_DWORD, REG_SZ
 from sides import (DRIVER_NAME, INIFILEMAPPING_KEY, MONITOR_KEY, PORT_KEY, PRINT, PRINTER_DATA_KEY, PRINTER_KEY,
                    SERVICE_CONTROL_STOP, UNINSTALL_KEY)
@@ -222,6 +222,17 @@ def driver_passed(r, result):
             if k in ('cVersion', 'pDriverPath', 'pDataFile', 'pConfigFile', 'pHelpFile', 'pDependentFiles')}
 
 
+def first_name(names):
+    """Wine's localspl trace shows a multi-string as a string, up to its
+    first NUL: of the dependent files only the first can be compared there
+    (the whole list is, in the driver record that Wine writes from it)."""
+    return names.split(' ')[0] if names else names
+
+
+def dependent_files_as_traced(passed):
+    return dict(passed, pDependentFiles=first_name(passed['pDependentFiles'])) if passed else passed
+
+
 def check_calls(c, side, r, step, nt, result):
     """The outright checks of what a step passed and started, on one side."""
     c.check(f'{side}: message box types', [b[2] for b in r.boxes] == step.expected_box_types(len(r.boxes)),
@@ -234,8 +245,7 @@ def check_calls(c, side, r, step, nt, result):
     if step.install and step.state == 'installed':
         passed, expected = driver_passed(r, result), expected_driver(nt)
         if side == 'wine' and passed and expected['pDependentFiles']:
-            # Wine's trace shows a multi-string's first name (trace-multi-string).
-            expected['pDependentFiles'] = expected['pDependentFiles'].split(' ')[0]
+            expected['pDependentFiles'] = first_name(expected['pDependentFiles'])
         c.check(f'{side}: AddPrinterDriver got cVersion 2 and the driver\'s files', passed == expected, f'{passed}')
 
 
@@ -284,7 +294,8 @@ def compare(sc, wine, sim, product, bits, log):
         c.field('spooler service requests', w.services, s.services)
         c.field('processes started (command line, creation flags, STARTUPINFO dwFlags, wShowWindow)',
                 w.processes, s.processes)
-        c.field('AddPrinterDriver\'s DRIVER_INFO', driver_passed(w, wine), driver_passed(s, sim), norm_driver_passed)
+        c.field('AddPrinterDriver\'s DRIVER_INFO', dependent_files_as_traced(driver_passed(w, wine)),
+                dependent_files_as_traced(driver_passed(s, sim)))
         compare_state(c, ctx, w.state, s.state)
     return c
 

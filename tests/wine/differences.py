@@ -71,11 +71,6 @@ DIFFERENCES = {
         'last error 2. Setup clears the last error before the call and logs what it holds after it, so it logs '
         '"startrpc: 2" where Windows and the simulated spooler leave 0 and setup logs nothing. Only where Wine\'s '
         'printer key was there before the uninstall and gone after it; there Wine\'s form is required.'),
-    'trace-multi-string': (
-        'the dependent files that setup passed to AddPrinterDriver',
-        'Wine\'s localspl trace shows the DRIVER_INFO\'s pDependentFiles as a string, up to the first NUL of the '
-        'multi-string: only the first name is compared there. The whole list is compared in the driver record, '
-        'which Wine writes from it.'),
     'delete-driver-unknown': (
         'the setup log of an uninstall that finds no driver',
         'Wine\'s DeletePrinterDriverA of a driver it doesn\'t know fails without setting a last error (0), so '
@@ -88,14 +83,6 @@ DIFFERENCES = {
         'of the others, so ZENTAQPORT heads EnumPortsA\'s list and setup traces "Port found"; monitors loaded '
         'at the spooler\'s start come in the registry\'s order, the local ports first, which is the order the '
         'simulated spooler always lists (setup only traces which port is first).'),
-    'held-library': (
-        'the simulated machine before the reinstall',
-        'Wine\'s spooler runs inside the calling process, so once the first run has ended nothing holds the '
-        'monitor library, and the reinstall deletes it and takes the path of a library nobody holds. On '
-        'Windows (and on the simulated machine as it runs) the spooler service holds it, and the reinstall '
-        'takes the quiet-uninstall path instead, which Wine can\'t show (the simulated machine\'s own tests '
-        'cover it). The simulated spooler is made to let go of the library before the reinstall (state.ini '
-        'without [loaded]), so that both sides take the same path.'),
 }
 
 NULL_STRINGS = ['Description', 'Location', 'Parameters', 'Separator File', 'Share Name']
@@ -239,18 +226,6 @@ def norm_driver_directory(ctx):
             return sim, sim, ['driver-directory-98']
         return wine, sim, []
     return normalise
-
-
-def norm_driver_passed(wine, sim):
-    """What setup passed to AddPrinterDriver (Wine's trace and the simulated
-    record name the driver directory alike, <DRIVERS>): only the dependent
-    files may differ, where Wine's trace shows the first of them."""
-    if not wine or not sim or wine.get('pDependentFiles') == sim.get('pDependentFiles'):
-        return wine, sim, []
-    first = (sim.get('pDependentFiles') or '').split(' ')[0]
-    if wine.get('pDependentFiles') == first and ' ' in sim['pDependentFiles']:
-        return wine, dict(sim, pDependentFiles=first), ['trace-multi-string']
-    return wine, sim, []
 
 
 # err lines of setup's own process that a difference explains: (pattern,

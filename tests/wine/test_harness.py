@@ -296,13 +296,6 @@ class Differences(unittest.TestCase):
                          ['driver-version-key', 'environment-64'])
         self.assertIsNone(self.absorbed(differences.norm_driver_key(context(bits=32)), wine, sim))
 
-    def test_dependent_files_by_the_first_name_only_in_wines_trace(self):
-        sim = {'cVersion': 2, 'pDependentFiles': 'msprint.cat LWNT_470.SPD'}
-        self.assertEqual(self.absorbed(differences.norm_driver_passed, dict(sim, pDependentFiles='msprint.cat'),
-                                       sim), ['trace-multi-string'])
-        self.assertIsNone(self.absorbed(differences.norm_driver_passed, dict(sim, pDependentFiles='LWNT_470.SPD'),
-                                        sim))
-
 
 class Prefixes(unittest.TestCase):
     def test_copy_links_wines_programs_and_copies_the_rest(self):
