@@ -15,13 +15,15 @@ equivalent ones are the mutants listed in scripts/mutate-equivalent.txt:
 changes that can't alter anything a caller, a user or the machine sees.
 
     scripts/mutate.py [--target NAME] [--judges NAME] [--seed N] [--count N] [--work DIR] [--list] [--only TEXT]
-    scripts/mutate.py --judges wine [--target sim --only TEXT... | --faults]
+    scripts/mutate.py --judges wine [--target sim --lines FILE | --faults]
 
 --judges wine judges each mutant by the Wine scenarios of the 64-bit
 flavour alone (tests/wine/scenarios.py judge), with the Windows test build
 built from the mutated sources; --faults takes the hand-made faults of
-tests/wine/product_faults.py instead of a sample. Not part of the test
-command (tests/wine/README.md has the figures).
+tests/wine/product_faults.py instead of a sample; --lines FILE samples only
+the mutants of the lines FILE names ("path:line" a line; tests/wine/sim_lines.py
+lists those the scenarios execute). Not part of the test command
+(tests/wine/README.md has the figures).
 
 The same seed on the same sources gives the same mutants.
 """
@@ -271,6 +273,7 @@ def main():
                              'when they survive)')
     parser.add_argument('--faults', action='store_true',
                         help='the hand-made product faults of tests/wine/product_faults.py instead of a sample')
+    parser.add_argument('--lines', help='a file of "path:line" lines: only their mutants are sampled')
     parser.add_argument('--only', action='append', default=[],
                         help='only the mutants whose description contains this text (repeatable: any of them)')
     args = parser.parse_args()
@@ -291,6 +294,10 @@ def main():
     if not args.list:
         copy_tree(tree)
     found = all_sites(ROOT if args.list else tree, target.folders, target.excluded)
+    if args.lines:
+        with open(args.lines) as f:
+            lines = set(f.read().split())
+        found = [m for m in found if f'{m.path}:{m.line}' in lines]
     sample = list(found) if args.count <= 0 or args.count >= len(found) else \
         random.Random(args.seed).sample(found, args.count)
     if args.faults:
