@@ -13,6 +13,7 @@ the scenarios' simulated side."""
 import argparse
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -53,11 +54,16 @@ def main():
         source = None
         with open(report, encoding='latin-1') as f:
             for line in f:
-                count, number, text = (line.split(':', 2) + ['', ''])[:3]
-                if number.strip() == '0' and text.startswith('Source:'):
+                # "count:line:text"; other lines (functions, branches, the
+                # separators of template instances) are left alone.
+                m = re.match(r'^\s*([^:]+):\s*(\d+):(.*)$', line)
+                if not m:
+                    continue
+                count, number, text = m.group(1).strip(), int(m.group(2)), m.group(3)
+                if number == 0 and text.startswith('Source:'):
                     source = os.path.relpath(os.path.realpath(text[len('Source:'):].strip()), ROOT)
-                elif source and source.startswith(SIM + '/') and count.strip() not in ('-', '#####', '====='):
-                    covered.add(f'{source}:{int(number)}')
+                elif source and source.startswith(SIM + '/') and count not in ('-', '#####', '====='):
+                    covered.add(f'{source}:{number}')
     shutil.rmtree(out, ignore_errors=True)
     with open(args.out, 'w') as f:
         f.write(''.join(line + '\n' for line in sorted(covered)))
