@@ -15,6 +15,15 @@ equivalent ones are the mutants listed in scripts/mutate-equivalent.txt:
 changes that can't alter anything a caller, a user or the machine sees.
 
     scripts/mutate.py [--target NAME] [--judges NAME] [--seed N] [--count N] [--work DIR] [--list] [--only TEXT]
+    scripts/mutate.py --judges wine [--target sim --lines FILE | --faults]
+
+--judges wine judges each mutant by the Wine scenarios of the 64-bit
+flavour alone (tests/wine/scenarios.py judge), with the Windows test build
+built from the mutated sources; --faults takes the hand-made faults of
+tests/wine/product_faults.py instead of a sample; --lines FILE samples only
+the mutants of the lines FILE names ("path:line" a line; tests/wine/sim_lines.py
+lists those the scenarios execute). Not part of the test command
+(tests/wine/README.md has the figures).
 
 The same seed on the same sources gives the same mutants.
 """
@@ -88,7 +97,13 @@ JUDGES = {
               shards=2, env={'RELIABILITY_KILLS': '20', 'RELIABILITY_ROUNDS': '4'},
               files=['src/platform/sim/lock.cpp', 'src/platform/sim/hive_store.cpp',
                      'src/platform/sim/hive_record.cpp', 'src/platform/sim/hive.h'])],
+    # The 64-bit Wine scenarios alone, run with the build's programs.
+    'wine': [Check('wine scenarios (64-bit)', sys.executable,
+                   [os.path.join(ROOT, 'tests', 'wine', 'scenarios.py'), 'judge', '--build', '@BUILD@'])],
 }
+# What the Wine judges need built: the Windows test build (again for each
+# mutant of the program's sources) and the Windows helpers.
+WINE_BUILT = ['setup_windows64', 'wine_helpers_64']
 
 TARGETS = {
     'program': Target(['src/app', 'src/support', 'src/install', 'src/uninstall'],
@@ -191,9 +206,9 @@ def copy_tree(tree):
                 os.remove(os.path.join(folder, name))
 
 
-def configure(tree, build):
-    subprocess.run(['cmake', '-S', tree, '-B', build, '-DCMAKE_BUILD_TYPE=None', '-DCMAKE_CXX_FLAGS=-O0',
-                    '-DSETUP_MINGW_CC=OFF'], check=True, stdout=subprocess.DEVNULL)
+def configure(tree, build, windows=False):
+    subprocess.run(['cmake', '-S', tree, '-B', build, '-DCMAKE_BUILD_TYPE=None', '-DCMAKE_CXX_FLAGS=-O0']
+                   + ([] if windows else ['-DSETUP_MINGW_CC=OFF']), check=True, stdout=subprocess.DEVNULL)
 
 
 def build_targets(build, targets=BUILT):
@@ -236,7 +251,7 @@ def run_tests(build, checks, path=None):
     for check in checks:
         if not check.judges(path):
             continue
-        command = [os.path.join(build, check.binary)] + check.arguments
+        command = [os.path.join(build, check.binary)] + [a.replace('@BUILD@', build) for a in check.arguments]
         env = dict(os.environ, **check.env)
         if check.shards > 1:
             processes = [start(command, dict(env, GTEST_TOTAL_SHARDS=str(check.shards), GTEST_SHARD_INDEX=str(i)))
@@ -267,11 +282,20 @@ def main():
     parser.add_argument('--run-equivalent', action='store_true',
                         help='build and test the mutants listed as equivalent too (they still count as equivalent '
                              'when they survive)')
+    parser.add_argument('--faults', action='store_true',
+                        help='the hand-made product faults of tests/wine/product_faults.py instead of a sample')
+    parser.add_argument('--lines', help='a file of "path:line" lines: only their mutants are sampled')
     parser.add_argument('--only', action='append', default=[],
                         help='only the mutants whose description contains this text (repeatable: any of them)')
     args = parser.parse_args()
     target = TARGETS[args.target]
     checks = JUDGES[args.judges or target.judges]
+    wine = args.judges == 'wine'
+    built, rebuilt = BUILT, target.rebuilt
+    if wine:
+        # The scenarios run setup, winsim and the Windows build: nothing else.
+        built = ['setup', 'winsim'] + WINE_BUILT
+        rebuilt = [t for t in rebuilt if t in built] + (['setup_windows64'] if args.target == 'program' else [])
     if not args.work:
         args.work = os.path.join(ROOT, 'build-mutate' + ('' if args.target == 'program' else '-' + args.target))
 
@@ -281,8 +305,16 @@ def main():
     if not args.list:
         copy_tree(tree)
     found = all_sites(ROOT if args.list else tree, target.folders, target.excluded)
+    if args.lines:
+        with open(args.lines) as f:
+            lines = set(f.read().split())
+        found = [m for m in found if f'{m.path}:{m.line}' in lines]
     sample = list(found) if args.count <= 0 or args.count >= len(found) else \
         random.Random(args.seed).sample(found, args.count)
+    if args.faults:
+        sys.path.insert(0, os.path.join(ROOT, 'tests', 'wine'))
+        import product_faults
+        sample = product_faults.mutants(ROOT if args.list else tree)
     if args.check_equivalent:
         listed = read_equivalent(args.target)
         sample = [m for m in found if equivalence(listed, m) is not None]
@@ -302,8 +334,8 @@ def main():
         if not any(equivalence({entry: ''}, m) is not None for m in found):
             print('mutate: %s: an entry that matches no mutant any more: %s %s' %
                   (os.path.basename(EQUIVALENT_FILE), entry[0], entry[2]), flush=True)
-    configure(tree, build)
-    if not build_targets(build) or run_tests(build, checks)[0] != 'survived':
+    configure(tree, build, windows=wine)
+    if not build_targets(build, built) or run_tests(build, checks)[0] != 'survived':
         sys.exit('mutate: the unmutated sources do not build or do not pass the tests')
 
     started = time.time()
@@ -327,7 +359,7 @@ def main():
             continue
         apply(tree, mutant)
         began = time.time()
-        if not build_targets(build, target.rebuilt):
+        if not build_targets(build, rebuilt):
             outcome, by = 'no-compile', ''
         else:
             built = time.time()

@@ -12,11 +12,12 @@ import hashlib
 import os
 import re
 
-from differences import (StepContext, norm_driver_directory, norm_driver_key, norm_driver_values,
-                         norm_driver_version, norm_exit, norm_kept, norm_log, norm_printer, norm_traces)
+from differences import (DRIVER_EXTRAS, NULL_STRINGS, PRINTER_EXTRAS, StepContext, explain_errors,
+                         norm_driver_directory, norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
+                         norm_printer, norm_traces)
 from registry import REG_BINARY, REG_DWORD, REG_SZ
 from sides import (DRIVER_NAME, INIFILEMAPPING_KEY, MONITOR_KEY, PORT_KEY, PRINT, PRINTER_DATA_KEY, PRINTER_KEY,
-                   UNINSTALL_KEY)
+                   SERVICE_CONTROL_STOP, UNINSTALL_KEY)
 
 def data_hash(data):
     return hashlib.sha1(data).hexdigest()[:12]
@@ -94,19 +95,23 @@ class Comparison:
         self.where = ''
 
     def field(self, name, wine, sim, normalise=None):
-        """Equal, or equal after `normalise(wine, sim)` -> (wine, sim, names
-        of the differences it absorbed), or a failure."""
+        """Equal after `normalise(wine, sim)` -> (wine, sim, names of the
+        differences it absorbed), or a failure. The normalisation is applied
+        whether or not the two are equal as they stand: where a difference's
+        cause shows, it turns the simulated side into the form Wine must
+        have, and Wine equal to the simulated machine there is a failure."""
         label = f'{self.where}{name}'
-        if wine == sim:
+        nwine, nsim, used = normalise(wine, sim) if normalise else (wine, sim, [])
+        if nwine == nsim and not used:
             self.log(f'  equal      {label}: {show(wine)}')
             return
-        if normalise:
-            nwine, nsim, used = normalise(wine, sim)
-            if used and nwine == nsim:
-                self.used.update(used)
-                self.log(f'  known      {label} [{", ".join(sorted(set(used)))}]\n      wine: {show(wine)}\n'
-                         f'      sim:  {show(sim)}')
-                return
+        if nwine == nsim:
+            self.used.update(used)
+            self.log(f'  known      {label} [{", ".join(sorted(set(used)))}]\n      wine: {show(wine)}\n'
+                     f'      sim:  {show(sim)}')
+            return
+        if used:
+            self.log(f'  (expected after [{", ".join(sorted(set(used)))}]: wine {show(nwine)}, sim {show(nsim)})')
         self.failures.append(label)
         self.log(f'  DIFFERENT  {label}\n      wine: {show(wine)}\n      sim:  {show(sim)}')
 
@@ -127,9 +132,17 @@ def product_bytes(product, name):
         return f.read()
 
 
-def check_state(c, side, module_dir, r, step, product, nt, bits=32, printer_kept=None):
-    """The outright checks of a step's state. `printer_kept`: the difference
-    that explains a printer key an uninstall left (Wine's side)."""
+# The values a spooler keeps for a printer (Wine leaves out the NULL strings)
+# and for a driver added at level 3.
+PRINTER_VALUES = {'Attributes', 'Datatype', 'Default DevMode', 'Default Priority', 'Description', 'Location', 'Name',
+                  'Parameters', 'Port', 'Print Processor', 'Printer Driver', 'Priority', 'Separator File',
+                  'Share Name', 'StartTime', 'Status', 'UntilTime'}
+DRIVER_VALUES = {'Configuration File', 'Data File', 'Datatype', 'Dependent Files', 'Driver', 'Help File', 'Monitor',
+                 'Version'}
+
+
+def check_state(c, side, module_dir, r, step, product, nt, bits=32):
+    """The outright checks of a step's state."""
     state = r.state
     if step.state == 'installed':
         c.check(f'{side}: port record holds exactly the twelve values',
@@ -149,8 +162,29 @@ def check_state(c, side, module_dir, r, step, product, nt, bits=32, printer_kept
                 and data.get('PrinterData') == (REG_BINARY, product_bytes(product, 'printerdata.dat'))
                 and (state.registry.values(PRINTER_KEY) or {}).get('Default DevMode') == (REG_BINARY, devmode))
         c.check(f'{side}: Quiet set back to 0', state.ini.get('Parameters', {}).get('Quiet') == '0', f'{state.ini}')
+        # No value more or less than a spooler keeps: a stray value that setup
+        # wrote into the printer's or the driver's key would be on both sides.
+        extras = set(PRINTER_EXTRAS) if side == 'wine' else set()
+        nulls = set(NULL_STRINGS) if side == 'wine' else set()
+        names = set((state.registry.values(PRINTER_KEY) or {}).keys())
+        c.check(f'{side}: printer record holds the values of a printer',
+                names - nulls - extras == PRINTER_VALUES - nulls, f'{sorted(names)}')
+        names = set((driver_record(state, nt, bits)[1] or {}).keys())
+        extras = set(DRIVER_EXTRAS) if side == 'wine' else set()
+        c.check(f'{side}: driver record holds the values of a driver', names - extras == DRIVER_VALUES,
+                f'{sorted(names)}')
         return
-    c.check(f'{side}: printer removed', not state.registry.has_key(PRINTER_KEY), known=printer_kept)
+    if step.state == 'no-driver':
+        c.check(f'{side}: monitor and port registered, no driver, printer or entry',
+                state.registry.values(PORT_KEY) == expected_port_record(module_dir)
+                and driver_record(state, nt, bits)[0] is None and not state.registry.has_key(PRINTER_KEY)
+                and not state.registry.has_key(UNINSTALL_KEY))
+        return
+    if step.state == 'untouched':
+        c.check(f'{side}: nothing installed', not state.registry.has_key(PRINTER_KEY)
+                and not state.registry.has_key(MONITOR_KEY) and not state.registry.has_key(UNINSTALL_KEY))
+        return
+    c.check(f'{side}: printer removed', not state.registry.has_key(PRINTER_KEY))
     c.check(f'{side}: monitor removed', not state.registry.has_key(MONITOR_KEY))
     c.check(f'{side}: driver record removed', driver_record(state, nt, bits)[0] is None)
     kept = step.state == 'removed-entry-kept'
@@ -162,24 +196,75 @@ def check_state(c, side, module_dir, r, step, product, nt, bits=32, printer_kept
                 state.ini.get('Parameters', {}).get('Uninstall') == '1', f'{state.ini}')
 
 
+# --- what setup passed and started --------------------------------------------------
+
+DEPENDENT_FILES_9X = ('msprint.cat LWNT_470.SPD PSCRIPT.DRV PSCRIPT.HLP PSCRIPT.INI TESTPS.TXT APPLE380.SPD '
+                      'FONTS.MFM ICONLIB.DLL PSMON.DLL ZTQDRIVER.SPD')
+
+
+def expected_driver(nt):
+    """The DRIVER_INFO_3 that setup passes: cVersion 2; on NT the full paths
+    of the files in the driver directory, on 9x bare names with the
+    PostScript driver's dependent files."""
+    if nt:
+        return {'cVersion': 2, 'pDriverPath': '<DRIVERS>\\pscript.dll', 'pDataFile': '<DRIVERS>\\gs.PPD',
+                'pConfigFile': '<DRIVERS>\\Zentaqui.dll', 'pHelpFile': '<DRIVERS>\\Pscript.hlp',
+                'pDependentFiles': None}
+    return {'cVersion': 2, 'pDriverPath': 'Pscript.drv', 'pDataFile': 'ztqdriver.SPD', 'pConfigFile': 'Pscript.drv',
+            'pHelpFile': 'Pscript.hlp', 'pDependentFiles': DEPENDENT_FILES_9X}
+
+
+def driver_passed(r, result):
+    """The step's DRIVER_INFO with the run's folders as names."""
+    if r.driver is None:
+        return None
+    return {k: paths_to_symbols(v, result) if isinstance(v, str) else v for k, v in r.driver.items()
+            if k in ('cVersion', 'pDriverPath', 'pDataFile', 'pConfigFile', 'pHelpFile', 'pDependentFiles')}
+
+
+def first_name(names):
+    """Wine's localspl trace shows a multi-string as a string, up to its
+    first NUL: of the dependent files only the first can be compared there
+    (the whole list is, in the driver record that Wine writes from it)."""
+    return names.split(' ')[0] if names else names
+
+
+def dependent_files_as_traced(passed):
+    return dict(passed, pDependentFiles=first_name(passed['pDependentFiles'])) if passed else passed
+
+
+def check_calls(c, side, r, step, nt, result):
+    """The outright checks of what a step passed and started, on one side."""
+    c.check(f'{side}: message box types', [b[2] for b in r.boxes] == step.expected_box_types(len(r.boxes)),
+            f'{[hex(b[2]) if isinstance(b[2], int) else b[2] for b in r.boxes]}')
+    c.check(f'{side}: processes started', r.processes == step.expected_processes(),
+            f'{r.processes}, {step.expected_processes()} expected')
+    c.check(f'{side}: every service request a stop or start of "Spooler"',
+            all(s[1] == 'Spooler' and (s[0] == 'start' or s[2] == SERVICE_CONTROL_STOP) for s in r.services),
+            f'{r.services}')
+    if step.install and step.state == 'installed':
+        passed, expected = driver_passed(r, result), expected_driver(nt)
+        if side == 'wine' and passed and expected['pDependentFiles']:
+            expected['pDependentFiles'] = first_name(expected['pDependentFiles'])
+        c.check(f'{side}: AddPrinterDriver got cVersion 2 and the driver\'s files', passed == expected, f'{passed}')
+
+
 # --- the comparison ------------------------------------------------------------------
 
 def compare(sc, wine, sim, product, bits, log):
     c = Comparison(log)
-    ctx = StepContext(sc, sc.steps[0], wine.steps[0], bits, False, False, False)
+    ctx = StepContext(sc, sc.steps[0], wine.steps[0], bits, False, False)
     c.field('driver directory', wine.driver_dir.lower(), sim.driver_dir.lower(), norm_driver_directory(ctx))
     if not sc.nt:
         c.field('system directory', wine.system_dir.lower(), sim.system_dir.lower(),
                 lambda w, s: (s, s, ['system-directory-98']))
-    fault_so_far, printer_before, driver_before = False, False, False
+    printer_before, driver_before = False, False
     for number, (step, w, s) in enumerate(zip(sc.steps, wine.steps, sim.steps), 1):
         c.where = f'step {number} ({" ".join(step.args) or "install"}): '
-        ctx = StepContext(sc, step, w, bits, fault_so_far, printer_before, driver_before)
-        fault_so_far = ctx.fault_so_far
-        printer_before = w.state.registry.has_key(PRINTER_KEY)
+        printer_after = w.state.registry.has_key(PRINTER_KEY)
+        ctx = StepContext(sc, step, w, bits, printer_before, driver_before, printer_after)
+        printer_before = printer_after
         driver_before = driver_record(w.state, sc.nt, bits)[0] is not None
-        # An uninstall on NT after Wine left the printer without a Datatype.
-        kept = sc.nt and not step.install and ctx.fault_so_far
 
         for side, r in (('wine', w), ('sim', s)):
             c.check(f'{side}: setup log time stamps are "%m-%d-%y: %H:%M"', r.stamps_ok)
@@ -188,27 +273,34 @@ def compare(sc, wine, sim, product, bits, log):
                 c.check(f'{side}: setup log begins with the platform flags', r.log[:2] == first, f'{r.log[:2]}')
             for note in r.notes:
                 c.check(f'{side}: {note}', False)
+        # The whole exit status from the launcher; a POSIX status has 8 bits.
+        c.check('wine: exit status', w.exit_status == step.exit, f'{w.exit_status}, {step.exit} expected')
         c.check('sim: exit status', s.exit_code == step.exit & 0xFF, f'{s.exit_code}, {step.exit & 0xFF} expected')
+        for side, r, result in (('wine', w, wine), ('sim', s, sim)):
+            check_calls(c, side, r, step, sc.nt, result)
         check_state(c, 'sim', sim.module_dir, s, step, product, sc.nt)
-        check_state(c, 'wine', wine.module_dir, w, step, product, sc.nt, bits, 'printer-datatype' if kept else None)
+        check_state(c, 'wine', wine.module_dir, w, step, product, sc.nt, bits)
+        unexplained, used = explain_errors(ctx, w.errors)
+        c.used.update(used)
+        c.check('wine: no err line of setup\'s process that DIFFERENCES does not explain', not unexplained,
+                '\n      ' + '\n      '.join(unexplained))
 
-        c.field('exit status', w.exit_code, s.exit_code, norm_exit(ctx))
+        c.field('exit status', w.exit_code, s.exit_code)
         c.field('setup log', [paths_to_symbols(line, wine) for line in w.log],
                 [paths_to_symbols(line, sim) for line in s.log], norm_log(ctx))
         c.field('progress traces', paths_to_symbols(w.stdout, wine), paths_to_symbols(s.stdout, sim),
                 norm_traces(ctx))
-        if any(text is None for _, text, _ in w.boxes):
-            # Wine's trace did not name the texts: captions and answers only.
-            c.field('message boxes (caption, answer)', [(b[0], b[2]) for b in w.boxes],
-                    [(b[0], b[2]) for b in s.boxes])
-        else:
-            c.field('message boxes', w.boxes, s.boxes)
+        c.field('message boxes (caption, text, type, answer)', w.boxes, s.boxes)
         c.field('spooler service requests', w.services, s.services)
-        compare_state(c, ctx, w.state, s.state, kept)
+        c.field('processes started (command line, creation flags, STARTUPINFO dwFlags, wShowWindow)',
+                w.processes, s.processes)
+        c.field('AddPrinterDriver\'s DRIVER_INFO', dependent_files_as_traced(driver_passed(w, wine)),
+                dependent_files_as_traced(driver_passed(s, sim)))
+        compare_state(c, ctx, w.state, s.state)
     return c
 
 
-def compare_state(c, ctx, wine, sim, kept):
+def compare_state(c, ctx, wine, sim):
     reg_w, reg_s = wine.registry, sim.registry
     c.field('port record', reg_w.values(PORT_KEY), reg_s.values(PORT_KEY))
     c.field('monitor record', reg_w.values(MONITOR_KEY), reg_s.values(MONITOR_KEY))
@@ -218,8 +310,8 @@ def compare_state(c, ctx, wine, sim, kept):
     c.field('driver record', wdriver, sdriver, norm_driver_values)
     c.field('driver record Version', (wdriver or {}).get('Version'), (sdriver or {}).get('Version'),
             norm_driver_version(ctx))
-    c.field('printer record', reg_w.values(PRINTER_KEY), reg_s.values(PRINTER_KEY), norm_printer(ctx, kept))
-    c.field('printer data', reg_w.values(PRINTER_DATA_KEY), reg_s.values(PRINTER_DATA_KEY), norm_kept(kept))
+    c.field('printer record', reg_w.values(PRINTER_KEY), reg_s.values(PRINTER_KEY), norm_printer)
+    c.field('printer data', reg_w.values(PRINTER_DATA_KEY), reg_s.values(PRINTER_DATA_KEY))
     c.field('Add/Remove Programs entry', reg_w.values(UNINSTALL_KEY), reg_s.values(UNINSTALL_KEY))
     c.field('IniFileMapping of zentaq.ini', reg_w.has_key(INIFILEMAPPING_KEY), reg_s.has_key(INIFILEMAPPING_KEY))
     c.field('configuration file', wine.ini, sim.ini)

@@ -7,6 +7,8 @@ and only where the condition that causes it shows (Wine's err channel, the
 state Wine was in before the step); a normalisation returns both sides and
 the names of the differences it used.
 """
+import re
+
 from registry import REG_DWORD, REG_SZ
 
 # Each: the fields it concerns, and why Wine and the simulated machine may
@@ -43,34 +45,32 @@ DIFFERENCES = {
     'driver-record-extras': (
         'driver record',
         'Wine writes "Previous Names" (an empty multi-string) into the driver\'s key, as Windows 2000 and XP do '
-        'for drivers added at level 6; the simulated spooler keeps the values of level 3 only.'),
+        'for drivers added at level 6; the simulated spooler keeps the values of level 3 only. That one is left '
+        'out of Wine\'s record, no other.'),
     'printer-record-extras': (
         'printer record',
-        'Wine\'s AddPrinterA writes values into the printer\'s key that the simulated spooler does not keep '
-        '(dnsTimeout, txTimeout, which Windows 2000 and XP write too); only the values the simulated spooler '
-        'keeps are compared.'),
+        'Wine\'s AddPrinterW writes dnsTimeout and txTimeout into the printer\'s key (as Windows 2000 and XP '
+        'do); the simulated spooler does not keep them. Those two are left out of Wine\'s record, no other.'),
     'printer-record-null-strings': (
         'printer record',
         'Wine\'s AddPrinterW writes no value for a string the caller left NULL (Description, Location, '
         'Parameters, Separator File, Share Name); Windows writes them all, empty, as the simulated spooler '
         'does.'),
-    'printer-datatype': (
-        'the install\'s setup log, progress traces and exit status; the printer record\'s Datatype; after an '
-        'uninstall on NT, the printer\'s key',
-        'Wine 8.0\'s AddPrinterW writes no "Datatype" when pDatatype is NULL (as setup passes it), and Wine\'s '
-        'spooler opens no printer whose key lacks one: the closing OpenPrinterW of AddPrinterW fails (Wine\'s '
-        'err channel: "OpenPrinter failing") although the printer\'s key with Port, Driver and Print '
-        'Processor exists, and AddPrinterA returns NULL with 87. So setup logs "AddPrinter: 87", writes no '
-        '"Closing printer" trace and ends with 1603. Windows takes the driver\'s default datatype (RAW), as the '
-        'simulated spooler does. An uninstall then can\'t open the printer either and so doesn\'t delete it '
-        'through the spooler; on NT its registry deletion fails on the key\'s PrinterDriverData subkey, and the '
-        'key stays.'),
     'printer-exists-unseen': (
-        'the reinstall\'s setup log',
+        'the reinstall\'s setup log and progress traces',
         'Wine\'s AddPrinterW looks for an existing printer by querying a subkey named "Attributes" of its key '
-        '(RegQueryValueW) instead of the value, so it never sees one: it writes the printer\'s values again and '
-        'goes on (here to the failing OpenPrinterW of printer-datatype, 87). Windows and the simulated spooler '
-        'refuse with 1802 (ERROR_PRINTER_ALREADY_EXISTS).'),
+        '(RegQueryValueW) instead of the value, so it never sees one: it writes the printer\'s values again, '
+        'opens the printer and returns its handle, and setup traces "Closing printer". Windows and the simulated '
+        'spooler refuse with 1802 (ERROR_PRINTER_ALREADY_EXISTS), which setup logs as "AddPrinter: 1802". Only '
+        'where Wine\'s printer key was there before the run; there Wine\'s form is required.'),
+    'delete-printer-last-error': (
+        'the uninstall\'s setup log',
+        'Wine\'s DeletePrinter, having deleted the printer, looks for the default printer (GetDefaultPrinterW, '
+        'the "device" key of win.ini\'s [windows] section) to clear it if it was this one; with no default '
+        'printer that lookup fails with ERROR_FILE_NOT_FOUND, and DeletePrinter returns TRUE with the thread\'s '
+        'last error 2. Setup clears the last error before the call and logs what it holds after it, so it logs '
+        '"startrpc: 2" where Windows and the simulated spooler leave 0 and setup logs nothing. Only where Wine\'s '
+        'printer key was there before the uninstall and gone after it; there Wine\'s form is required.'),
     'delete-driver-unknown': (
         'the setup log of an uninstall that finds no driver',
         'Wine\'s DeletePrinterDriverA of a driver it doesn\'t know fails without setting a last error (0), so '
@@ -83,18 +83,12 @@ DIFFERENCES = {
         'of the others, so ZENTAQPORT heads EnumPortsA\'s list and setup traces "Port found"; monitors loaded '
         'at the spooler\'s start come in the registry\'s order, the local ports first, which is the order the '
         'simulated spooler always lists (setup only traces which port is first).'),
-    'held-library': (
-        'the simulated machine before the reinstall',
-        'Wine\'s spooler runs inside the calling process, so once the first run has ended nothing holds the '
-        'monitor library, and the reinstall deletes it and takes the path of a library nobody holds. On '
-        'Windows (and on the simulated machine as it runs) the spooler service holds it, and the reinstall '
-        'takes the quiet-uninstall path instead, which Wine can\'t show (the simulated machine\'s own tests '
-        'cover it). The simulated spooler is made to let go of the library before the reinstall (state.ini '
-        'without [loaded]), so that both sides take the same path.'),
 }
 
 NULL_STRINGS = ['Description', 'Location', 'Parameters', 'Separator File', 'Share Name']
-DATATYPE_FAULT = 'AddPrinterW OpenPrinter failing'
+# The only values of Wine's records that the simulated spooler doesn't keep.
+PRINTER_EXTRAS = ['dnsTimeout', 'txTimeout']
+DRIVER_EXTRAS = ['Previous Names']
 
 
 # --- the normalisations ----------------------------------------------------------------
@@ -102,26 +96,14 @@ DATATYPE_FAULT = 'AddPrinterW OpenPrinter failing'
 class StepContext:
     """What decides which differences a step may show."""
 
-    def __init__(self, sc, step, wine_step, bits, fault_so_far, printer_before, driver_before):
+    def __init__(self, sc, step, wine_step, bits, printer_before, driver_before, printer_after=False):
         self.nt, self.bits, self.step = sc.nt, bits, step
-        # Wine's AddPrinterW failed on the missing Datatype in this run.
-        self.fault = DATATYPE_FAULT in wine_step.wine_errors
-        # ...in this run or an earlier one, which left the printer without one.
-        self.fault_so_far = fault_so_far or self.fault
-        # Wine's printer key was there before this run.
-        self.printer_before = printer_before
+        # Wine's printer key was there before this run, and after it.
+        self.printer_before, self.printer_after = printer_before, printer_after
         # Wine's driver record was there before this run.
         self.driver_before = driver_before
         # This run's AddMonitorA registered the monitor (it logged no failure).
         self.added_monitor = not any(line.startswith('AddMonitor:') for line in wine_step.log)
-
-
-def norm_exit(ctx):
-    def normalise(wine, sim):
-        if ctx.fault and sim == 0:
-            return wine, 1603 & 0xFF, ['printer-datatype']
-        return wine, sim, []
-    return normalise
 
 
 def norm_log(ctx):
@@ -131,12 +113,13 @@ def norm_log(ctx):
         if not ctx.step.install and not ctx.driver_before and unknown in sim and unknown not in wine:
             sim.remove(unknown)
             used.append('delete-driver-unknown')
-        if ctx.fault and ctx.printer_before and 'AddPrinter: 1802' in sim:
-            sim[sim.index('AddPrinter: 1802')] = 'AddPrinter: 87'
-            used += ['printer-exists-unseen', 'printer-datatype']
-        elif ctx.fault and 'AddPrinter: 87' in wine:
-            del wine[len(wine) - 1 - wine[::-1].index('AddPrinter: 87')]
-            used.append('printer-datatype')
+        if ctx.step.install and ctx.printer_before and 'AddPrinter: 1802' in sim:
+            sim.remove('AddPrinter: 1802')
+            used.append('printer-exists-unseen')
+        if ctx.step.uninstall and ctx.printer_before and not ctx.printer_after:
+            # DeletePrinter is the uninstall's first call.
+            sim.insert(0, 'startrpc: 2')
+            used.append('delete-printer-last-error')
         return wine, sim, used
     return normalise
 
@@ -147,10 +130,10 @@ def norm_traces(ctx):
         if '\r\n' in wine:
             wine = wine.replace('\r\n', '\n')
             used.append('stdout-line-ends')
-        closing = 'Adding printer\n\nClosing printer\n\n'
-        if ctx.fault and closing in sim:
-            sim = sim.replace(closing, 'Adding printer\n\n', 1)
-            used.append('printer-datatype')
+        adding, closing = 'Adding printer\n\n', 'Adding printer\n\nClosing printer\n\n'
+        if ctx.step.install and ctx.printer_before and adding in sim and closing not in sim:
+            sim = sim.replace(adding, closing, 1)
+            used.append('printer-exists-unseen')
         found = 'Enumerating ports\n\nPort found\n\n'
         if ctx.step.install and ctx.added_monitor and found in wine and found not in sim:
             sim = sim.replace('Enumerating ports\n\n', found, 1)
@@ -159,37 +142,22 @@ def norm_traces(ctx):
     return normalise
 
 
-def norm_printer(ctx, kept_after_uninstall):
-    """The printer record: Wine's extra values left out, and the values Wine
-    doesn't write (NULL strings, the Datatype) left out of the simulated
-    side's where they hold what Windows writes there."""
-    def normalise(wine, sim):
-        used = []
-        if wine is not None and sim is None and kept_after_uninstall:
-            return None, None, ['printer-datatype']
-        if wine is None or sim is None:
-            return wine, sim, []
-        wine, sim = dict(wine), dict(sim)
-        for name in [n for n in wine if n not in sim]:
-            del wine[name]
-            used.append('printer-record-extras')
-        for name in [n for n in sim if n not in wine]:
-            if name in NULL_STRINGS and sim[name] == (REG_SZ, b'\0'):
-                del sim[name]
-                used.append('printer-record-null-strings')
-            elif name == 'Datatype' and ctx.fault_so_far and sim[name] == (REG_SZ, b'RAW\0'):
-                del sim[name]
-                used.append('printer-datatype')
-        return wine, sim, used
-    return normalise
-
-
-def norm_kept(kept_after_uninstall):
-    def normalise(wine, sim):
-        if wine is not None and sim is None and kept_after_uninstall:
-            return None, None, ['printer-datatype']
+def norm_printer(wine, sim):
+    """The printer record: the two values Wine writes that the simulated
+    spooler doesn't keep left out, and the NULL strings Wine doesn't write
+    left out of the simulated side's where they hold what Windows writes."""
+    used = []
+    if wine is None or sim is None:
         return wine, sim, []
-    return normalise
+    wine, sim = dict(wine), dict(sim)
+    for name in [n for n in PRINTER_EXTRAS if n in wine and n not in sim]:
+        del wine[name]
+        used.append('printer-record-extras')
+    for name in [n for n in sim if n not in wine]:
+        if name in NULL_STRINGS and sim[name] == (REG_SZ, b'\0'):
+            del sim[name]
+            used.append('printer-record-null-strings')
+    return wine, sim, used
 
 
 def norm_driver_key(ctx):
@@ -233,15 +201,18 @@ def norm_driver_values(wine, sim):
         return out
 
     wine, sim = by_name(wine), by_name(sim)
-    for name in [n for n in wine if n not in sim]:
+    for name in [n for n in DRIVER_EXTRAS if n in wine and n not in sim]:
         del wine[name]
         used.append('driver-record-extras')
     return wine, sim, used
 
 
 def norm_driver_version(ctx):
+    """Wine's Version 3 (NT) or 0 (9x) for the cVersion 2 that setup passes
+    (checked on its own, from Wine's trace of what it received)."""
     def normalise(wine, sim):
-        if wine == (REG_DWORD, (3 if ctx.nt else 0).to_bytes(4, 'little')):
+        wine_version = (REG_DWORD, (3 if ctx.nt else 0).to_bytes(4, 'little'))
+        if wine == wine_version and sim == (REG_DWORD, (2).to_bytes(4, 'little')):
             return sim, sim, ['driver-version-key']
         return wine, sim, []
     return normalise
@@ -255,3 +226,20 @@ def norm_driver_directory(ctx):
             return sim, sim, ['driver-directory-98']
         return wine, sim, []
     return normalise
+
+
+# err lines of setup's own process that a difference explains: (pattern,
+# name of the difference, whether the step's context shows its cause).
+ERRORS_EXPLAINED = []
+
+
+def explain_errors(ctx, lines):
+    """(the lines no entry explains, the names of the entries used)."""
+    unexplained, used = [], []
+    for line in lines:
+        entry = next((e for e in ERRORS_EXPLAINED if re.search(e[0], line) and e[2](ctx)), None)
+        if entry:
+            used.append(entry[1])
+        else:
+            unexplained.append(line)
+    return unexplained, used

@@ -14,7 +14,12 @@ x86_64 in a 64-bit prefix (every machine).
     scenarios.py templates --bits 32|64 --work DIR --dirs-exe dirs.exe
     scenarios.py run SCENARIO --bits 32|64 --work DIR --setup-exe setup.exe --sim-setup setup
                      --winsim winsim --product DIR --monitor-dll ztqmon.dll --ui-dll ztqui.dll
+    scenarios.py judge --build BUILD [--work DIR] [--jobs N]
     scenarios.py list
+
+`judge` is the mutation run's judge (scripts/mutate.py --judges wine): every
+scenario of the 64-bit flavour with the programs of a build folder, N at a
+time (2), the quickest first, until one fails; the template is made once.
 
 Exit codes: 0 equal, 1 a difference or a failed check, 77 this Wine can't
 run here (the reason is printed).
@@ -30,21 +35,36 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import compare  # noqa: E402
 import differences  # noqa: E402
 import sides  # noqa: E402
+import wine_side  # noqa: E402
 import winelib  # noqa: E402
 from sides import Scenario, Step  # noqa: E402
 
 SKIP = 77
 
+FAILURE = 1603          # an install that ends early
 INSTALLED_NO = 1602     # the uninstall question answered No
 REBOOT = 3010           # the first uninstall run on 9x asks for a reboot
 
 SCENARIOS = {s.name: s for s in [
     Scenario('install_xp', 'xp', [Step()]),
+    # Quiet=0: the install opens the readme page (a stand-in records how).
+    Scenario('install_readme_xp', 'xp', [Step(quiet=0)]),
+    # Any other argument is a command line that setup starts, hidden.
+    Scenario('command_line_xp', 'xp', [Step(['c:\\started.exe', 'hidden'], state='untouched')]),
     Scenario('install_98', '98', [Step()]),
+    # Without the 9x PostScript driver: the user is guided to it (a box, its
+    # download page, the Add Printer wizard) and the install ends with 1603.
+    Scenario('install_98_no_pscript', '98', [Step(answers=['ok'], exit=FAILURE, state='no-driver')], pscript=False),
     Scenario('uninstall_xp', 'xp', [Step(), Step(['uninstall'], ['yes', 'ok'], state='removed')]),
     Scenario('uninstall_no_xp', 'xp', [Step(), Step(['uninstall'], ['no'], exit=INSTALLED_NO)]),
     # Install over an existing installation whose monitor library nothing
-    # holds (see 'held-library' in differences.py).
+    # holds. Wine's spooler runs inside the calling process, so once the
+    # first run has ended nothing holds the library there, and the reinstall
+    # takes the path of a library nobody holds; on Windows (and on the
+    # simulated machine as it runs) the spooler service holds it and the
+    # reinstall takes the quiet-uninstall path, which Wine can't show (the
+    # simulated machine's own tests cover it). So the simulated spooler lets
+    # go of the library first ('release'), and both take the same path.
     Scenario('reinstall_xp', 'xp', [Step(), Step(before='release')]),
     # On 9x the spooler keeps the monitor library until the next boot: the
     # first uninstall run asks for a reboot, the next one finishes.
@@ -119,14 +139,14 @@ def cmd_run(args):
         return 1
     started = time.time()
     try:
-        wine_side = sides.run_wine(sc, args, wine, os.path.join(work, 'wine'), log)
+        wine_result = wine_side.run_wine(sc, args, wine, os.path.join(work, 'wine'), log)
     except winelib.RunTimeout as e:
         log(f'FAILED: {e}')
         return 1
     # The simulated program appears under the path Wine gave setup.exe.
-    sim_side = sides.run_sim(sc, args, os.path.join(work, 'sim'), log, wine_side.module_dir + '\\setup.exe')
+    sim_result = sides.run_sim(sc, args, os.path.join(work, 'sim'), log, wine_result.module_dir + '\\setup.exe')
     log(f'{sc.name} ({args.bits}-bit): Wine against the simulated machine')
-    c = compare.compare(sc, wine_side, sim_side, args.product, args.bits, log)
+    c = compare.compare(sc, wine_result, sim_result, args.product, args.bits, log)
     for name in sorted(c.used):
         fields, reason = differences.DIFFERENCES[name]
         log(f'  [{name}] ({fields}) {reason}')
@@ -137,6 +157,50 @@ def cmd_run(args):
         return 1
     shutil.rmtree(os.path.join(work, 'wine', 'prefix'), ignore_errors=True)
     log(f'{sc.name} ({args.bits}-bit): equal but for the known differences ({time.time() - started:.0f} s)')
+    return 0
+
+
+# The scenarios in the order the judge runs them: the quickest first.
+JUDGE_ORDER = ['install_xp', 'command_line_xp', 'install_98', 'install_readme_xp', 'install_98_no_pscript',
+               'uninstall_no_xp', 'reinstall_xp', 'uninstall_xp', 'uninstall_98']
+
+
+def cmd_judge(args):
+    """Exit 0 when every 64-bit scenario passes with the build's programs, 1
+    at the first that fails (its name printed), 77 when Wine can't run."""
+    import subprocess
+    here = os.path.abspath(__file__)
+    root = os.path.dirname(os.path.dirname(os.path.dirname(here)))
+    build, helpers = os.path.abspath(args.build), os.path.join(os.path.abspath(args.build), 'tests', 'wine', '64')
+    work = args.work or os.path.join(build, 'wine-runs')
+    if not os.path.exists(os.path.join(work, 'templates', '64', 'info.json')):
+        made = subprocess.run([sys.executable, here, 'templates', '--bits', '64', '--work', work,
+                               '--dirs-exe', os.path.join(helpers, 'dirs.exe')], stdout=subprocess.DEVNULL)
+        if made.returncode:
+            print('judge: no 64-bit template', flush=True)
+            return made.returncode
+    common = ['--bits', '64', '--work', work, '--setup-exe', os.path.join(build, 'windows64', 'setup.exe'),
+              '--sim-setup', os.path.join(build, 'setup'), '--winsim', os.path.join(build, 'tools', 'winsim', 'winsim'),
+              '--product', os.path.join(root, 'product'), '--monitor-dll', os.path.join(helpers, 'ztqmon.dll'),
+              '--ui-dll', os.path.join(helpers, 'ztqui.dll')]
+    waiting, running, failed = [n for n in JUDGE_ORDER if n in SCENARIOS], [], None
+    while (waiting and not failed) or running:
+        while waiting and not failed and len(running) < args.jobs:
+            name = waiting.pop(0)
+            # A mutant that hangs meets a short time limit per Wine run.
+            env = dict(os.environ, SETUP_WINE_RUN_LIMIT=os.environ.get('SETUP_WINE_RUN_LIMIT', '90'))
+            running.append((name, subprocess.Popen([sys.executable, here, 'run', name, *common], env=env,
+                                                   stdout=subprocess.DEVNULL)))
+        time.sleep(0.5)
+        for name, process in list(running):
+            code = process.poll()
+            if code is not None:
+                running.remove((name, process))
+                if code != 0 and not failed:
+                    failed = (name, code)
+    if failed:
+        print(f'judge: {failed[0]} failed ({failed[1]})', flush=True)
+        return 1
     return 0
 
 
@@ -157,11 +221,17 @@ def main():
     r.add_argument('--product', required=True)
     r.add_argument('--monitor-dll', required=True)
     r.add_argument('--ui-dll', required=True)
+    j = sub.add_parser('judge')
+    j.add_argument('--build', required=True)
+    j.add_argument('--work')
+    j.add_argument('--jobs', type=int, default=2)
     sub.add_parser('list', help='the scenarios\' names, one a line (for wine.cmake)')
     args = parser.parse_args()
     if args.command == 'list':
         print('\n'.join(SCENARIOS))
         return 0
+    if args.command == 'judge':
+        return cmd_judge(args)
     # Wine takes only an absolute WINEPREFIX.
     args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)

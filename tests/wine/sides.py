@@ -5,7 +5,6 @@ one form (StepResult): exit status, the setup log lines it added, its
 progress traces, message boxes and spooler service requests, and the state
 it left (registry records, configuration file, copied files).
 """
-import json
 import os
 import re
 import shutil
@@ -18,7 +17,7 @@ import winelib
 # Time limits, in seconds. Generous: under qemu's i386 emulation every Wine
 # process takes about a minute of processor time to start.
 BOOT_LIMIT = 2400
-RUN_LIMIT = 1200
+RUN_LIMIT = int(os.environ.get('SETUP_WINE_RUN_LIMIT', '1200'))
 SETTLE_LIMIT = 600
 SIM_LIMIT = 120
 
@@ -40,23 +39,66 @@ DRIVER_FILES = ['Pscript.dll', 'Zentaqui.dll', 'Pscript.hlp', 'gs.PPD', 'fontsub
 WINE_VERSIONS = {('xp', 32): 'winxp', ('xp', 64): 'winxp64', ('98', 32): 'win98', ('98', 64): 'win98'}
 
 
+# Message box types (MB_OK, MB_YESNO), creation and STARTUPINFO flags, and
+# show states as setup passes them.
+MB_OK, MB_YESNO = 0x0, 0x4
+CREATE_NEW_PROCESS_GROUP = 0x200
+STARTF_USESHOWWINDOW = 0x1
+SW_HIDE, SW_SHOWNORMAL = 0, 1
+SERVICE_CONTROL_STOP = 1
+README_COMMAND = 'rundll32.exe url.dll,FileProtocolHandler c:\\zentaq\\readme.html'
+# Where the 9x PostScript driver is missing: its download page, then the Add
+# Printer wizard.
+GUIDE_COMMANDS = ['rundll32.exe url.dll,FileProtocolHandler c:\\zentaq\\res\\drivedir\\download.htm',
+                  'rundll32.exe shell32.dll,SHHelpShortcuts_RunDLL AddPrinter']
+
+
 class Step:
     """One run of setup. `before`: what happens to the machine first
     ('reboot', or 'release': the spooler lets go of the monitor library);
     `state`: what the outright checks expect afterwards ('installed',
-    'removed', or 'removed-entry-kept': the first uninstall run on 9x)."""
+    'removed', 'removed-entry-kept': the first uninstall run on 9x,
+    'no-driver': an install that ended for want of the 9x PostScript driver,
+    or 'untouched': a command line started, nothing installed); `quiet`: the
+    Quiet value an install finds in the configuration file (1: no readme
+    page)."""
 
-    def __init__(self, args=(), answers=(), exit=0, state='installed', before=None):
+    def __init__(self, args=(), answers=(), exit=0, state='installed', before=None, quiet=1):
         self.args, self.answers, self.exit, self.state, self.before = list(args), list(answers), exit, state, before
+        self.quiet = quiet
 
     @property
     def install(self):
         return not self.args
 
+    @property
+    def uninstall(self):
+        return self.args == ['uninstall']
+
+    def expected_box_types(self, count):
+        """The uninstall asks first (Yes/No); every other box only informs."""
+        return [MB_YESNO if i == 0 and self.uninstall else MB_OK for i in range(count)]
+
+    def expected_processes(self):
+        """What the run starts: an install the readme page unless Quiet is
+        set, any other command line itself, hidden; each in a new process
+        group. The install's STARTUPINFO carries SW_SHOWNORMAL without
+        STARTF_USESHOWWINDOW (so the system ignores it)."""
+        if self.install and self.state == 'no-driver':
+            return [(command, CREATE_NEW_PROCESS_GROUP, 0, SW_SHOWNORMAL) for command in GUIDE_COMMANDS]
+        if self.install:
+            return [] if self.quiet else [(README_COMMAND, CREATE_NEW_PROCESS_GROUP, 0, SW_SHOWNORMAL)]
+        if self.uninstall:
+            return []
+        return [(' '.join(self.args), CREATE_NEW_PROCESS_GROUP, STARTF_USESHOWWINDOW, SW_HIDE)]
+
 
 class Scenario:
-    def __init__(self, name, system, steps):
-        self.name, self.system, self.steps = name, system, steps
+    """`pscript`: on 9x, the system's PostScript driver is in the driver
+    directory (as setup requires)."""
+
+    def __init__(self, name, system, steps, pscript=True):
+        self.name, self.system, self.steps, self.pscript = name, system, steps, pscript
 
     @property
     def nt(self):
@@ -79,12 +121,16 @@ class State:
 class StepResult:
     def __init__(self):
         self.exit_code = None   # the low 8 bits, as both a POSIX status and Wine's show it
+        self.exit_status = None  # the whole 32-bit exit status (Wine's side: the launcher's report)
         self.log = []           # setup log lines this step added, time stamps removed
         self.stamps_ok = True
         self.stdout = ''
-        self.boxes = []         # (caption, text or None, answer) in order
-        self.services = []      # ('stop' | 'start', service name) in order
-        self.wine_errors = ''   # Wine's err channel, for the differences that show there
+        self.boxes = []         # (caption, text, type, answer) in order
+        self.services = []      # ('control', service, code) | ('start', service) in order
+        self.processes = []     # (command line, creation flags, STARTUPINFO dwFlags, wShowWindow) in order
+        self.driver = None      # the DRIVER_INFO that AddPrinterDriver got: {'cVersion': N, 'pDriverPath': ...}
+        self.errors = []        # Wine's err channel, setup's own process
+        self.wine_errors = ''   # Wine's err channel, every process, for the differences that show there
         self.notes = []
         self.state = State()
 
@@ -156,12 +202,13 @@ def stage_product(args, zentaq_root):
     shutil.copyfile(args.ui_dll, os.path.join(drivedir, 'Zentaqui.dll'))
 
 
-def set_quiet(zentaq_root):
-    """Quiet=1 keeps an install from opening the readme page: under Wine that
-    starts Wine's browser bridge, processes that only cost time here. Both
-    sides get it before each install, and the install sets it back to 0."""
+def set_quiet(zentaq_root, quiet):
+    """Quiet=1 keeps an install from opening the readme page. Both sides get
+    the step's value before each install, and the install sets it back to 0.
+    Where the page is opened, Wine starts a stand-in for rundll32.exe that
+    records how it was started (see wine_side.py)."""
     with open(os.path.join(zentaq_root, 'res', 'zentaq.ini'), 'wb') as f:
-        f.write(b'[Parameters]\r\nQuiet=1\r\n')
+        f.write(b'[Parameters]\r\nQuiet=%d\r\n' % quiet)
 
 
 def read_state(root, result):
@@ -170,123 +217,6 @@ def read_state(root, result):
     state.system_files = collect_files(winelib.host_path(root, result.system_dir), SYSTEM_LIBRARIES)
     state.driver_files = collect_files(winelib.host_path(root, result.driver_dir), DRIVER_FILES)
     return state
-
-
-# --- Wine -------------------------------------------------------------------------------
-
-def _debugstr(text):
-    """The text of one of Wine's debug strings (L"..." with C escapes)."""
-    return re.sub(r'\\(x[0-9a-fA-F]{1,4}|.)', lambda m: chr(int(m.group(1)[1:], 16)) if m.group(1)[0] == 'x'
-                  else {'n': '\n', 'r': '\r', 't': '\t'}.get(m.group(1), m.group(1)), text)
-
-
-def wine_box_texts(stderr):
-    """The text of each message box, in order, from Wine's msgbox trace."""
-    return [_debugstr(m.group(1)) for m in re.finditer(r':msgbox:MSGBOX_OnInit L?"((?:[^"\\]|\\.)*)"', stderr)]
-
-
-def wine_services(stderr):
-    """The service stop and start requests of setup.exe in Wine's service
-    trace: those of the threads that opened the spooler's service by its
-    ANSI name (setup's; Wine's own processes start services too)."""
-    threads = set(re.findall(r'^(\w+):trace:service:OpenServiceA \S+ "Spooler"', stderr, re.M))
-    calls = []
-    for m in re.finditer(r'^(\w+):trace:service:(ControlService|StartServiceW) \S+ (\d+)', stderr, re.M):
-        if m.group(1) not in threads:
-            continue
-        if m.group(2) == 'StartServiceW':
-            calls.append('start')
-        elif m.group(3) == '1':   # SERVICE_CONTROL_STOP
-            calls.append('stop')
-    return calls
-
-
-def run_wine(sc, args, wine, work, log):
-    with open(os.path.join(args.work, 'templates', str(wine.bits), 'info.json')) as f:
-        info = json.load(f)[sc.wine_version(wine.bits)]
-    prefix = os.path.join(work, 'prefix')
-    winelib.copy_prefix(os.path.join(args.work, 'templates', str(wine.bits), 'prefix'), prefix)
-    winelib.set_windows_version(prefix, sc.wine_version(wine.bits))
-
-    zentaq = winelib.host_path(prefix, 'c:\\zentaq')
-    stage_product(args, zentaq)
-    shutil.copyfile(args.setup_exe, os.path.join(zentaq, 'setup.exe'))
-    if not sc.nt:
-        drivers = winelib.host_path(prefix, info['drivers'])
-        os.makedirs(drivers, exist_ok=True)
-        for name in os.listdir(os.path.join(args.product, 'pscript9x')):
-            shutil.copyfile(os.path.join(args.product, 'pscript9x', name), os.path.join(drivers, name))
-
-    # setup.exe is started as c:\zentaq\setup.exe; Wine spells the drive as
-    # it spelled dirs.exe's (C:).
-    result = Result(info['system'], info['drivers'], info['module'][:2] + '\\zentaq')
-    log_path = winelib.host_path(prefix, 'c:\\zentaq\\res\\drivedir\\setup.log')
-    for number, step in enumerate(sc.steps, 1):
-        # 'reboot' and 'release' need nothing: every Wine process of the
-        # prefix has ended after the previous step, Wine's spooler with them.
-        if step.install:
-            set_quiet(zentaq)
-        stdout_path = os.path.join(work, f'step{number}.stdout')
-        # The dialog channel names each message box's text, the service
-        # channel the spooler's restarts, the err channel Wine's refusals.
-        env = wine.env(prefix, debug='-all,err+all,trace+msgbox,trace+dialog,trace+service')
-        log(f'wine{wine.bits} {sc.wine_version(wine.bits)}: setup.exe {" ".join(step.args)}')
-        started = time.time()
-        answerer = display = None
-        r = StepResult()
-        try:
-            if step.answers:
-                display = winelib.Display(log).__enter__()
-                env['DISPLAY'] = display.name
-                answerer = winelib.BoxAnswerer(display.name, 'setup', [BOX_KEYS[a] for a in step.answers], log)
-                answerer.start()
-            err = b''
-            try:
-                with open(stdout_path, 'wb') as out:
-                    code, _, err = wine.run(['c:\\zentaq\\setup.exe', *step.args], env, RUN_LIMIT, cwd=zentaq,
-                                            stdout=out, prefix=prefix)
-            except winelib.RunTimeout as e:
-                err = e.stderr
-                raise
-            finally:
-                with open(os.path.join(work, f'step{number}.stderr'), 'wb') as f:
-                    f.write(err)
-            wine.wait_prefix(prefix, SETTLE_LIMIT)
-        finally:
-            if answerer:
-                answerer.stop()
-            if display:
-                display.__exit__(None, None, None)
-        log(f'wine{wine.bits} {sc.wine_version(wine.bits)}: exit code {code} after {time.time() - started:.0f} s')
-        r.exit_code = code & 0xFF
-        with open(stdout_path, 'rb') as f:
-            r.stdout = f.read().decode('latin-1')
-        stderr = err.decode('utf-8', errors='replace')
-        r.services = wine_services(stderr)
-        r.wine_errors = '\n'.join(line for line in stderr.splitlines() if ':err:' in line)
-        # The boxes that the answerer found by their caption, with the texts
-        # that Wine's trace gives in the same order; a box shown where none
-        # was expected has no display to appear on, and its text alone counts.
-        texts = wine_box_texts(stderr)
-        if answerer:
-            for i, _ in enumerate(answerer.answered):
-                r.boxes.append(('setup', texts[i] if i < len(texts) else None, step.answers[i]))
-            if len(answerer.answered) != len(step.answers) or answerer.unanswered:
-                r.notes.append(f'{len(answerer.answered)} message boxes answered, {len(step.answers)} expected, '
-                               f'{len(answerer.unanswered)} more shown')
-        else:
-            r.boxes = [(None, text, 'none') for text in texts]
-        lines, r.stamps_ok = read_setup_log(log_path)
-        r.log = lines[sum(len(s.log) for s in result.steps):]
-        r.state = read_state(prefix, result)
-        r.state.registry = registry.read_wine_registry(prefix)
-        result.steps.append(r)
-    return result
-
-
-# Keys that answer a message box under Xvfb: the default button of MB_YESNO
-# is Yes, of MB_OK OK.
-BOX_KEYS = {'yes': 'Return', 'ok': 'Return', 'no': 'n'}
 
 
 # --- the simulated machine ------------------------------------------------------------
@@ -302,6 +232,51 @@ def sim_directories(system):
 def unescape_journal(field):
     """A journal field: \\t, \\n and \\\\ stand for a tab, a line feed and a backslash."""
     return re.sub(r'\\(.)', lambda m: {'t': '\t', 'n': '\n'}.get(m.group(1), m.group(1)), field)
+
+
+ANSWERS = {1: 'ok', 2: 'cancel', 3: 'abort', 4: 'retry', 5: 'ignore', 6: 'yes', 7: 'no'}
+
+
+def read_journal(lines, s):
+    """The message boxes, service requests and processes of the simulated
+    machine's journal lines into the step's result, in the form of Wine's side."""
+    for line in lines:
+        fields = [unescape_journal(f) for f in line.split('\t')]
+        if fields[0] == 'MessageBox' and len(fields) >= 5:
+            s.boxes.append((fields[1], fields[3], int(fields[2], 16), ANSWERS.get(int(fields[4]), int(fields[4]))))
+        elif fields[0] == 'ControlService' and len(fields) >= 3:
+            s.services.append(('control', fields[1], int(fields[2])))
+        elif fields[0] == 'StartService' and len(fields) >= 2:
+            s.services.append(('start', fields[1]))
+        elif fields[0] == 'CreateProcess' and len(fields) >= 5:
+            s.processes.append((fields[1], int(fields[2], 16), int(fields[3], 16), int(fields[4])))
+
+
+# The DRIVER_INFO fields that Wine's trace dumps, and the value of the
+# driver's record where the simulated spooler keeps each as it was passed.
+DRIVER_FIELDS = {'pDriverPath': 'Driver', 'pDataFile': 'Data File', 'pConfigFile': 'Configuration File',
+                 'pHelpFile': 'Help File', 'pDependentFiles': 'Dependent Files'}
+
+
+def sim_driver_passed(state):
+    """What setup passed to AddPrinterDriverA, from the simulated spooler's
+    record (it keeps cVersion as Version and the names as passed)."""
+    for env, sub in (('Windows NT x86', '\\Version-2'), ('Windows 4.0', '')):
+        values = state.registry.values(f'{PRINT}\\Environments\\{env}\\Drivers{sub}\\{DRIVER_NAME}')
+        if values is None:
+            continue
+        info = {'cVersion': int.from_bytes(values['Version'][1], 'little') if 'Version' in values else None}
+        for field, name in DRIVER_FIELDS.items():
+            data = values.get(name, (None, None))[1]
+            if data is None:
+                info[field] = None
+            elif name == 'Dependent Files':
+                names = [n.decode('latin-1') for n in data.split(b'\0') if n]
+                info[field] = ' '.join(names) if names else None
+            else:
+                info[field] = data.rstrip(b'\0').decode('latin-1')
+        return info
+    return None
 
 
 def release_libraries(machine):
@@ -329,6 +304,8 @@ def run_sim(sc, args, work, log, module_path):
         f.write(f'clock = virtual\nmodule = {module_path}\n')
     zentaq = winelib.host_path(machine, 'c:\\zentaq')
     stage_product(args, zentaq)
+    if not sc.nt and not sc.pscript:
+        os.remove(winelib.host_path(machine, 'C:\\WINDOWS\\SYSTEM\\Pscript.drv'))
 
     system_dir, driver_dir = sim_directories(sc.system)
     result = Result(system_dir, driver_dir, module_path.rsplit('\\', 1)[0])
@@ -340,7 +317,7 @@ def run_sim(sc, args, work, log, module_path):
         elif step.before == 'release':
             release_libraries(machine)
         if step.install:
-            set_quiet(zentaq)
+            set_quiet(zentaq, step.quiet)
         with open(os.path.join(machine, 'answers'), 'w') as f:
             f.write(''.join(a + '\n' for a in step.answers))
         log(f'simulated {sc.system}: setup {" ".join(step.args)}')
@@ -350,25 +327,20 @@ def run_sim(sc, args, work, log, module_path):
             with open(os.path.join(work, f'step{number}.{kind}'), 'wb') as f:
                 f.write(data)
         s = StepResult()
+        # A POSIX exit status keeps the low 8 bits of the program's.
         s.exit_code = run.returncode & 0xFF
         s.stdout = run.stdout.decode('latin-1')
         journal = []
         if os.path.exists(journal_path):
             with open(journal_path, encoding='latin-1') as f:
                 journal = f.read().splitlines()
-        for line in journal[journal_seen:]:
-            fields = line.split('\t')
-            if fields[0] == 'MessageBox' and len(fields) >= 5:
-                answer = {'1': 'ok', '2': 'cancel', '6': 'yes', '7': 'no'}.get(fields[4], fields[4])
-                s.boxes.append((fields[1], unescape_journal(fields[3]), answer))
-            elif fields[0] == 'ControlService' and len(fields) >= 3 and fields[2] == '1':
-                s.services.append('stop')
-            elif fields[0] == 'StartService':
-                s.services.append('start')
+        read_journal(journal[journal_seen:], s)
         journal_seen = len(journal)
         lines, s.stamps_ok = read_setup_log(winelib.host_path(machine, 'c:\\zentaq\\res\\drivedir\\setup.log'))
         s.log = lines[sum(len(p.log) for p in result.steps):]
         s.state = read_state(machine, result)
         s.state.registry = registry.read_sim_registry(machine)
+        if step.install:
+            s.driver = sim_driver_passed(s.state)
         result.steps.append(s)
     return result

@@ -18,6 +18,7 @@ import compare  # noqa: E402
 import differences  # noqa: E402
 import registry  # noqa: E402
 import sides  # noqa: E402
+import wine_traces  # noqa: E402
 import winelib  # noqa: E402
 from registry import REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ  # noqa: E402
 
@@ -166,26 +167,62 @@ class Normalisation(unittest.TestCase):
 
 
 
-WINE_STDERR = r"""0024:trace:msgbox:MSGBOX_OnInit L"Are your sure you want to uninstall zentaq?"
-0088:trace:service:StartServiceW 00000000010A8B20 0 0000000000000000
-0024:trace:service:OpenServiceA 00000000010A1E40 "Spooler" 0x30
-0024:trace:service:OpenServiceW 00000000010A1E40 L"Spooler" 0x30
-0024:trace:service:ControlService 00000000010A1F50 1 000000000021F7A0
-0088:trace:service:svcctl_ControlService (00000000010A8960, 1, 000000000289F9BC)
-0024:trace:service:StartServiceW 00000000010A1F50 0 0000000000000000
-0024:trace:service:ControlService 00000000010A1F50 4 000000000021F7A0
-0024:trace:msgbox:MSGBOX_OnInit L"delete c:\\zentaq and \"its\" contents"
+# Wine's +pid output: setup's process 00d0 and another (0038, services.exe).
+# A 64-bit relay shows a DWORD argument as the whole register.
+WINE_STDERR = r"""0038:003c:trace:service:StartServiceW 00000000010A8B20 0 0000000000000000
+00d0:00d4:Call user32.MessageBoxA(00000000,0040a000 "Are your sure you want to uninstall zentaq?",0040a100 "setup",00000004) ret=140001234
+00d0:00d4:trace:msgbox:MSGBOX_OnInit L"Are your sure you want to uninstall zentaq?"
+00d0:00d4:Ret  user32.MessageBoxA() retval=00000006 ret=140001234
+00d0:00d4:Call sechost.OpenServiceA(010a1e40,0040a200 "Spooler",00000034) ret=140001300
+00d0:00d4:Ret  sechost.OpenServiceA() retval=010a1f50 ret=140001300
+00d0:00d4:Call sechost.ControlService(010a1f50,100000001,0021f7a0) ret=140001310
+00d0:00d4:Ret  sechost.ControlService() retval=00000001 ret=140001310
+0038:003c:Call sechost.ControlService(010a1f50,00000002,0021f7a0) ret=140001310
+00d0:00d4:Call sechost.StartServiceA(010a1f50,00000000,00000000) ret=140001320
+00d0:00d4:Ret  sechost.StartServiceA() retval=00000001 ret=140001320
+00d0:00d4:Call KERNEL32.CreateProcessA(00000000,00c806f0 "c:\\started.exe hidden",00000000,00000000,00000000,ffffffff00000200,003a6b90,00000000,0021fba0,0021fb60) ret=1400017a3
+00d0:00d4:Ret  KERNEL32.CreateProcessA() retval=00000001 ret=1400017a3
+00d0:00d4:trace:localspl:myAddPrinterDriverEx 000000000021F200: .cVersion    : 0x2/2
+00d0:00d4:trace:localspl:myAddPrinterDriverEx 00000000010A08B0: .pDriverPath : L"C:\\windows\\system32\\spool\\drivers\\x64\\pscript.dll"
+00d0:00d4:trace:localspl:myAddPrinterDriverEx 0000000000000000: .pDependentFiles: (null)
+00d0:00d4:err:winspool:AddPrinterW OpenPrinter failing
+0038:003c:err:service:other process
+00d0:00d4:Call user32.MessageBoxA(00000000,0040a300 "delete c:\\zentaq and \"its\" contents",0040a100 "setup",ffffffff00000000) ret=140001234
+00d0:00d4:trace:msgbox:MSGBOX_OnInit L"delete c:\\zentaq and \"its\" contents"
+00d0:00d4:Ret  user32.MessageBoxA() retval=00000001 ret=140001234
 """
 
 
 class WineTraces(unittest.TestCase):
-    def test_box_texts_in_order_with_escapes(self):
-        self.assertEqual(sides.wine_box_texts(WINE_STDERR),
-                         ['Are your sure you want to uninstall zentaq?', 'delete c:\\zentaq and "its" contents'])
+    def setUp(self):
+        self.lines = wine_traces.process_lines(WINE_STDERR, 0xd0)
+        self.calls = wine_traces.relay_calls(self.lines)
 
-    def test_service_requests_of_setup_only(self):
-        # Wine's own processes start services too; an interrogation (4) is no stop.
-        self.assertEqual(sides.wine_services(WINE_STDERR), ['stop', 'start'])
+    def test_setup_process_only(self):
+        self.assertTrue(self.lines and all(line.startswith('00d0:') for line in self.lines))
+        self.assertEqual(wine_traces.errors(self.lines), ['err:winspool:AddPrinterW OpenPrinter failing'])
+
+    def test_boxes_with_type_answer_and_whole_text(self):
+        self.assertEqual(wine_traces.message_boxes(self.calls, wine_traces.box_texts(self.lines)),
+                         [('setup', 'Are your sure you want to uninstall zentaq?', sides.MB_YESNO, 'yes'),
+                          ('setup', 'delete c:\\zentaq and "its" contents', sides.MB_OK, 'ok')])
+
+    def test_service_requests_by_name_and_code(self):
+        self.assertEqual(wine_traces.services(self.calls), [('control', 'Spooler', 1), ('start', 'Spooler')])
+
+    def test_processes_with_the_stand_ins_record(self):
+        started = wine_traces.read_started('c:\\started.exe hidden\t0x1\t0\r\nother\t0x0\t1\r\n')
+        self.assertEqual(wine_traces.processes(self.calls, started),
+                         [('c:\\started.exe hidden', sides.CREATE_NEW_PROCESS_GROUP, 1, 0)])
+        # No record: the start's STARTUPINFO is unknown, never taken as right.
+        self.assertEqual(wine_traces.processes(self.calls, []),
+                         [('c:\\started.exe hidden', sides.CREATE_NEW_PROCESS_GROUP, None, None)])
+
+    def test_driver_info_and_launcher(self):
+        self.assertEqual(wine_traces.driver_info(self.lines),
+                         {'cVersion': 2, 'pDriverPath': 'C:\\windows\\system32\\spool\\drivers\\x64\\pscript.dll',
+                          'pDependentFiles': None})
+        self.assertEqual(wine_traces.read_launcher('pid=208\nexit=3010\n'), {'pid': 208, 'exit': 3010})
 
 
 class FakeStep:
@@ -193,63 +230,63 @@ class FakeStep:
         self.log, self.wine_errors = list(log), errors
 
 
-def context(install=True, fault=True, printer_before=False, driver_before=True, wine_log=(), nt=True, bits=32):
+def context(install=True, printer_before=False, driver_before=True, wine_log=(), nt=True, bits=32, args=None,
+            printer_after=True):
     sc = sides.Scenario('x', 'xp' if nt else '98', [])
-    step = sides.Step() if install else sides.Step(['uninstall'])
-    errors = '0024:err:winspool:AddPrinterW OpenPrinter failing' if fault else ''
-    return differences.StepContext(sc, step, FakeStep(wine_log, errors), bits, False, printer_before, driver_before)
+    step = sides.Step(args if args is not None else [] if install else ['uninstall'])
+    return differences.StepContext(sc, step, FakeStep(wine_log), bits, printer_before, driver_before, printer_after)
 
 
 class Differences(unittest.TestCase):
     """Each difference is absorbed only where its cause shows, and no wider."""
 
-    FLAGS = ['is_winnt = TRUE', 'is_win4 = TRUE']
-
     def absorbed(self, normalise, wine, sim):
         nwine, nsim, used = normalise(wine, sim)
         return sorted(set(used)) if used and nwine == nsim else None
 
-    def test_add_printer_87_only_with_wine_datatype_fault(self):
-        wine, sim = self.FLAGS + ['AddPrinter: 87'], self.FLAGS
-        self.assertEqual(self.absorbed(differences.norm_log(context()), wine, sim), ['printer-datatype'])
-        self.assertIsNone(self.absorbed(differences.norm_log(context(fault=False)), wine, sim))
-        self.assertIsNone(self.absorbed(differences.norm_log(context()), wine + ['AddMonitor: 5'], sim))
-        self.assertEqual(self.absorbed(differences.norm_exit(context()), 1603 & 0xFF, 0), ['printer-datatype'])
-        self.assertIsNone(self.absorbed(differences.norm_exit(context()), 1, 0))
-
     def test_existing_printer_unseen_only_when_its_key_was_there(self):
-        wine, sim = ['AddMonitor: 3006', 'AddPrinter: 87'], ['AddMonitor: 3006', 'AddPrinter: 1802']
+        wine, sim = ['AddMonitor: 3006'], ['AddMonitor: 3006', 'AddPrinter: 1802']
         self.assertEqual(self.absorbed(differences.norm_log(context(printer_before=True)), wine, sim),
-                         ['printer-datatype', 'printer-exists-unseen'])
+                         ['printer-exists-unseen'])
         self.assertIsNone(self.absorbed(differences.norm_log(context(printer_before=False)), wine, sim))
+
+    def test_delete_printer_last_error_only_when_wine_deleted_it(self):
+        wine, sim = ['startrpc: 2', 'RegDeleteKey Windows 4.0 return: 2'], ['RegDeleteKey Windows 4.0 return: 2']
+        deleted = context(install=False, printer_before=True, printer_after=False)
+        self.assertEqual(self.absorbed(differences.norm_log(deleted), wine, sim), ['delete-printer-last-error'])
+        kept = context(install=False, printer_before=True, printer_after=True)
+        self.assertIsNone(self.absorbed(differences.norm_log(kept), wine, sim))
+        self.assertIsNone(self.absorbed(differences.norm_log(deleted), ['startrpc: 5'] + sim[:1], sim))
+        # Where the cause shows, Wine's form is required: equal to the simulated machine is a failure.
+        self.assertNotEqual(*differences.norm_log(deleted)(sim, sim)[:2])
 
     def test_unknown_driver_code_only_when_wine_had_no_driver(self):
         wine, sim = ['DeleteMonitor: 3000'], ['DeletePrinterDriver: 1797', 'DeleteMonitor: 3000']
-        self.assertEqual(self.absorbed(differences.norm_log(context(install=False, fault=False, driver_before=False)),
-                                       wine, sim), ['delete-driver-unknown'])
-        self.assertIsNone(self.absorbed(differences.norm_log(context(install=False, fault=False)), wine, sim))
+        self.assertEqual(self.absorbed(differences.norm_log(context(install=False, driver_before=False,
+                                                                    printer_after=False)), wine, sim),
+                         ['delete-driver-unknown'])
+        self.assertIsNone(self.absorbed(differences.norm_log(context(install=False, printer_after=False)), wine, sim))
 
     def test_traces(self):
-        sim = 'Enumerating ports\n\nAdding printer\n\nClosing printer\n\nConfiguring printer\n\n'
-        wine = 'Enumerating ports\r\n\r\nPort found\r\n\r\nAdding printer\r\n\r\nConfiguring printer\r\n\r\n'
-        self.assertEqual(self.absorbed(differences.norm_traces(context()), wine, sim),
-                         ['port-order', 'printer-datatype', 'stdout-line-ends'])
+        sim = 'Enumerating ports\n\nAdding printer\n\nConfiguring printer\n\n'
+        wine = 'Enumerating ports\r\n\r\nPort found\r\n\r\nAdding printer\r\n\r\nClosing printer\r\n\r\nConfiguring printer\r\n\r\n'
+        self.assertEqual(self.absorbed(differences.norm_traces(context(printer_before=True)), wine, sim),
+                         ['port-order', 'printer-exists-unseen', 'stdout-line-ends'])
         # A run that found the monitor registered did not add it: its port comes in the registry's order.
-        self.assertIsNone(self.absorbed(differences.norm_traces(context(wine_log=['AddMonitor: 3006'])), wine, sim))
-        self.assertIsNone(self.absorbed(differences.norm_traces(context(fault=False)), wine, sim))
+        self.assertIsNone(self.absorbed(differences.norm_traces(context(wine_log=['AddMonitor: 3006'],
+                                                                        printer_before=True)), wine, sim))
+        self.assertIsNone(self.absorbed(differences.norm_traces(context()), wine, sim))
 
     def test_printer_record_values_wine_leaves_out(self):
         def sz(text):
             return (REG_SZ, text.encode() + b'\0')
         wine = {'Port': sz('ZENTAQPORT'), 'txTimeout': (REG_DWORD, b'\0\0\0\0')}
-        sim = {'Port': sz('ZENTAQPORT'), 'Location': sz(''), 'Datatype': sz('RAW')}
-        self.assertEqual(self.absorbed(differences.norm_printer(context(), False), wine, sim),
-                         ['printer-datatype', 'printer-record-extras', 'printer-record-null-strings'])
-        self.assertIsNone(self.absorbed(differences.norm_printer(context(), False), wine, dict(sim, Location=sz('x'))))
-        self.assertIsNone(self.absorbed(differences.norm_printer(context(fault=False), False), wine, sim))
-        # Kept by an uninstall only where Wine's fault left it.
-        self.assertEqual(self.absorbed(differences.norm_printer(context(), True), wine, None), ['printer-datatype'])
-        self.assertIsNone(self.absorbed(differences.norm_printer(context(), False), wine, None))
+        sim = {'Port': sz('ZENTAQPORT'), 'Location': sz('')}
+        self.assertEqual(self.absorbed(differences.norm_printer, wine, sim),
+                         ['printer-record-extras', 'printer-record-null-strings'])
+        self.assertIsNone(self.absorbed(differences.norm_printer, wine, dict(sim, Location=sz('x'))))
+        # A Datatype is written on both sides now: one missing is a difference.
+        self.assertIsNone(self.absorbed(differences.norm_printer, wine, dict(sim, Datatype=sz('RAW'))))
 
     def test_driver_key_by_flavour(self):
         base = sides.PRINT + '\\Environments\\'

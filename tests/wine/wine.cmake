@@ -56,8 +56,20 @@ foreach(bits 32 64)
     COMMAND ${cc} -O2 -Wall -Wextra -Werror -shared -static-libgcc -Wl,--kill-at
             -o ${helpers}/ztqui.dll ${WINE_SRC}/driver_ui/test_ui.c
     DEPENDS ${WINE_SRC}/driver_ui/test_ui.c)
+  # The launcher that reports setup.exe's whole exit status, and the
+  # program that stands in for the ones setup starts.
+  add_custom_command(OUTPUT ${helpers}/launcher.exe
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${helpers}
+    COMMAND ${cc} -O2 -Wall -Wextra -Werror -static-libgcc -o ${helpers}/launcher.exe ${WINE_SRC}/programs/launcher.c
+    DEPENDS ${WINE_SRC}/programs/launcher.c)
+  add_custom_command(OUTPUT ${helpers}/started.exe
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${helpers}
+    COMMAND ${cc} -O2 -Wall -Wextra -Werror -mwindows -static-libgcc -o ${helpers}/started.exe
+            ${WINE_SRC}/programs/started.c
+    DEPENDS ${WINE_SRC}/programs/started.c)
   add_custom_target(wine_helpers_${bits} ALL
-    DEPENDS ${helpers}/dirs.exe ${helpers}/ztqmon.dll ${helpers}/ztqui.dll)
+    DEPENDS ${helpers}/dirs.exe ${helpers}/ztqmon.dll ${helpers}/ztqui.dll ${helpers}/launcher.exe
+            ${helpers}/started.exe)
 endforeach()
 # The probe of Wine's answers (probes/README.md), 32-bit as the product.
 add_custom_command(OUTPUT ${WINE_HELPERS_32}/probe.exe
@@ -70,7 +82,7 @@ add_custom_target(wine_probe ALL DEPENDS ${WINE_HELPERS_32}/probe.exe)
 add_test(NAME windows_exe_audit
   COMMAND ${SETUP_PYTHON} ${WINE_SRC}/check_exe.py ${SETUP_EXE_32} --objdump ${SETUP_MINGW_OBJDUMP})
 add_test(NAME wine_harness_selftest
-  COMMAND ${SETUP_PYTHON} -m unittest test_harness
+  COMMAND ${SETUP_PYTHON} -m unittest test_harness test_comparison
   WORKING_DIRECTORY ${WINE_SRC})
 
 find_program(SETUP_WINE NAMES wine)

@@ -8,7 +8,15 @@
  * configuration file). Built with mingw-w64 by tests/wine.
  *
  * Exported as a driver UI library exports them: DrvDocumentPropertySheets
- * and DrvDeviceCapabilities. No property sheet is ever shown. */
+ * and DrvDeviceCapabilities. No property sheet is ever shown.
+ *
+ * It also supplies what Wine 8.0's AddPrinterW leaves out: a printer added
+ * with a NULL pDatatype gets no "Datatype" value, and Wine's spooler opens no
+ * printer whose key lacks one, so AddPrinterW's own closing OpenPrinterW
+ * fails. Windows takes the print processor's default datatype, RAW for
+ * WinPrint. AddPrinterW asks for the default DEVMODE (this library) after it
+ * has written the printer's key and before that OpenPrinterW, so the value
+ * is written here then, as Windows would have written it. */
 #include <windows.h>
 #include <winspool.h>
 
@@ -25,6 +33,25 @@ typedef struct {
   DWORD cbOut;
   DWORD fMode;
 } DOCUMENTPROPERTYHEADER;
+
+/* Where every spooler, Windows' and Wine's, keeps its printers. */
+static const WCHAR kPrintersKey[] = L"System\\CurrentControlSet\\Control\\Print\\Printers\\";
+
+/* The printer's "Datatype" as Windows writes it for a NULL pDatatype (the
+ * default datatype of WinPrint), when its key has none. A printer that
+ * has one keeps it. */
+static void supply_default_datatype(LPCWSTR printer) {
+  WCHAR path[MAX_PATH];
+  HKEY key;
+  DWORD type, size = 0;
+  if (!printer || lstrlenW(kPrintersKey) + lstrlenW(printer) >= MAX_PATH) return;
+  lstrcpyW(path, kPrintersKey);
+  lstrcatW(path, printer);
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  if (RegQueryValueExW(key, L"Datatype", NULL, &type, NULL, &size) == ERROR_FILE_NOT_FOUND)
+    RegSetValueExW(key, L"Datatype", 0, REG_SZ, (const BYTE*)L"RAW", sizeof L"RAW");
+  RegCloseKey(key);
+}
 
 #define FIELDS (DM_ORIENTATION | DM_PAPERSIZE | DM_COPIES | DM_DEFAULTSOURCE | DM_PRINTQUALITY)
 
@@ -57,6 +84,7 @@ __declspec(dllexport) LONG WINAPI DrvDocumentPropertySheets(void* sheet_info, LP
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
   }
+  supply_default_datatype(header->pszPrinterName);
   if (header->fMode == 0 || !header->pdmOut) return sizeof(DEVMODEW);
   if (header->fMode & DM_OUT_BUFFER) {
     if (header->cbOut < sizeof(DEVMODEW)) {

@@ -1,0 +1,173 @@
+#!/usr/bin/env python3
+"""The comparison fed faulty results: each fault that setup could have and
+that the comparison must catch, on Wine's side alone (where only Wine shows
+it) or on both sides (a fault of the shared sources, which both builds
+share, caught by the outright checks). A correct pair of results passes
+first, so every failure below is the fault's own."""
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import compare  # noqa: E402
+import sides  # noqa: E402
+from registry import REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_SZ  # noqa: E402
+
+PRODUCT = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'product')
+SYSTEM = 'C:\\WINDOWS\\system32'
+DRIVERS = SYSTEM + '\\spool\\drivers\\w32x86'
+MODULE = 'C:\\zentaq'
+DRIVER_KEY = f'{sides.PRINT}\\Environments\\Windows NT x86\\Drivers\\Version-2\\{sides.DRIVER_NAME}'
+TRACES = ('Initializing Spooler\n\nAdding printer driver\n\nEnumerating ports\n\nAdding printer\n\n'
+          'Closing printer\n\nConfiguring printer\n\nCompleting printer setup...\n\n')
+
+
+def sz(text):
+    return (REG_SZ, text.encode('latin-1') + b'\0')
+
+
+def dword(n):
+    return (REG_DWORD, n.to_bytes(4, 'little'))
+
+
+def put(registry, path, values):
+    key = registry.add_key(path)
+    for name, value in values.items():
+        key[name.lower()] = (name, *value)
+
+
+def installed(log_tail=(), traces=TRACES):
+    """A step result of an NT install that left everything as it should."""
+    r = sides.StepResult()
+    r.exit_code = r.exit_status = 0
+    r.log = ['is_winnt = TRUE', 'is_win4 = TRUE', 'Printer Driver Directory: ' + DRIVERS, *log_tail]
+    r.stdout = traces
+    r.driver = {'cVersion': 2, 'pDriverPath': DRIVERS + '\\pscript.dll', 'pDataFile': DRIVERS + '\\gs.PPD',
+                'pConfigFile': DRIVERS + '\\Zentaqui.dll', 'pHelpFile': DRIVERS + '\\Pscript.hlp',
+                'pDependentFiles': None}
+    r.state.ini = {'Parameters': {'Quiet': '0'}}
+    reg = r.state.registry
+    put(reg, sides.PORT_KEY, compare.expected_port_record(MODULE))
+    put(reg, sides.MONITOR_KEY, {'Driver': sz('ztqmon.dll')})
+    put(reg, sides.UNINSTALL_KEY, {'DisplayName': sz('Zentaq'), 'UninstallString': sz('c:\\zentaq\\setup.exe uninstall')})
+    put(reg, DRIVER_KEY, {'Configuration File': sz(DRIVERS + '\\Zentaqui.dll'), 'Data File': sz(DRIVERS + '\\gs.PPD'),
+                          'Datatype': sz('RAW'), 'Dependent Files': (REG_MULTI_SZ, b'\0'),
+                          'Driver': sz(DRIVERS + '\\pscript.dll'), 'Help File': sz(DRIVERS + '\\Pscript.hlp'),
+                          'Monitor': sz(''), 'Version': dword(2)})
+    printer = {name: sz('') for name in compare.PRINTER_VALUES}
+    printer.update({name: dword(0) for name in ('Attributes', 'Default Priority', 'Priority', 'StartTime', 'Status',
+                                                 'UntilTime')})
+    printer.update({'Datatype': sz('RAW'), 'Name': sz('ZENTAQ'), 'Port': sz('ZENTAQPORT'),
+                    'Default DevMode': (REG_BINARY, compare.product_bytes(PRODUCT, 'dfdevmdnt.dat'))})
+    put(reg, sides.PRINTER_KEY, printer)
+    fontsub = compare.product_bytes(PRODUCT, 'fontsub.tbl')
+    put(reg, sides.PRINTER_DATA_KEY, {'TTFontSubTable': (REG_BINARY, fontsub), 'TTFontSubTableSize': dword(len(fontsub)),
+                                      'PrinterData': (REG_BINARY, compare.product_bytes(PRODUCT, 'printerdata.dat'))})
+    return r
+
+
+def as_wine(r):
+    """Wine's form of a right result: the printer's NULL strings unwritten."""
+    values = r.state.registry.add_key(sides.PRINTER_KEY)
+    for name in compare.NULL_STRINGS:
+        values.pop(name.lower(), None)
+    r.stdout = r.stdout.replace('Enumerating ports\n\n', 'Enumerating ports\n\nPort found\n\n')
+    return r
+
+
+class Faults(unittest.TestCase):
+    def run_compare(self, steps, wine_steps, sim_steps):
+        sc = sides.Scenario('fake', 'xp', steps)
+        wine, sim = sides.Result(SYSTEM, DRIVERS, MODULE), sides.Result(SYSTEM, DRIVERS, MODULE)
+        wine.steps, sim.steps = wine_steps, sim_steps
+        return compare.compare(sc, wine, sim, PRODUCT, 32, lambda message: None).failures
+
+    def install(self, fault=None, on_both=False, step=None):
+        """Failures of a one-step install whose results `fault` changed (Wine's, or both)."""
+        wine, sim = as_wine(installed()), installed()
+        for r in ([wine, sim] if on_both else [wine]) if fault else []:
+            fault(r)
+        return self.run_compare([step or sides.Step()], [wine], [sim])
+
+    def assertCaught(self, failures, label):
+        self.assertTrue(any(label in f for f in failures), f'{label!r} not among {failures}')
+
+    def test_right_results_pass(self):
+        self.assertEqual(self.install(), [])
+
+    def test_unexplained_error_of_setups_process(self):
+        def swallowed(r):
+            r.errors = ['err:winspool:AddPrinterW OpenPrinter failing']
+        self.assertCaught(self.install(swallowed), 'no err line')
+
+    def test_absorbed_form_required_where_its_cause_shows(self):
+        # The reinstall over a printer Wine had: Wine must not refuse it.
+        sim_second = installed(['AddMonitor: 3006', 'AddPrinter: 1802'], TRACES.replace('Closing printer\n\n', ''))
+        # Its monitor found registered, the port comes in the registry's order.
+        wine_second = as_wine(installed(['AddMonitor: 3006']))
+        wine_second.stdout = TRACES
+        steps = [sides.Step(), sides.Step()]
+        self.assertEqual(self.run_compare(steps, [as_wine(installed()), wine_second], [installed(), sim_second]), [])
+        refusing = as_wine(installed(['AddMonitor: 3006', 'AddPrinter: 1802']))
+        refusing.stdout = sim_second.stdout
+        failures = self.run_compare(steps, [as_wine(installed()), refusing], [installed(), sim_second])
+        self.assertCaught(failures, 'step 2 (install): setup log')
+        self.assertCaught(failures, 'step 2 (install): progress traces')
+
+    def test_driver_version_and_paths(self):
+        def version_3(r):
+            r.driver['cVersion'] = 3
+        def staged(r):
+            r.driver['pDriverPath'] = MODULE + '\\res\\drivedir\\pscript.dll'
+        for fault in (version_3, staged):
+            self.assertCaught(self.install(fault, on_both=True), 'wine: AddPrinterDriver got cVersion 2')
+            self.assertCaught(self.install(fault, on_both=True), 'sim: AddPrinterDriver got cVersion 2')
+            self.assertCaught(self.install(fault), 'AddPrinterDriver\'s DRIVER_INFO')
+
+    def test_service_requests(self):
+        def pause(r):
+            r.services = [('control', 'Spooler', 2), ('start', 'Spooler')]
+        self.assertCaught(self.install(pause, on_both=True), 'every service request a stop or start')
+        def other_service(r):
+            r.services = [('control', 'Spooler ', 1), ('start', 'Spooler')]
+        self.assertCaught(self.install(other_service), 'spooler service requests')
+
+    def test_message_box_types(self):
+        def yes_no(r):
+            r.boxes = [('setup', 'the last words', sides.MB_YESNO, 'yes')]
+        self.assertCaught(self.install(yes_no, on_both=True), 'message box types')
+        def other_icon(r):
+            r.boxes = [('setup', 'the last words', sides.MB_OK | 0x40, 'ok')]
+        self.assertCaught(self.install(other_icon, on_both=True), 'message box types')
+
+    def test_processes(self):
+        def readme(r):
+            r.processes = [(sides.README_COMMAND, sides.CREATE_NEW_PROCESS_GROUP, 0, sides.SW_SHOWNORMAL)]
+        # Quiet ignored: the page opened although Quiet was 1, or not opened at Quiet 0.
+        self.assertCaught(self.install(readme, on_both=True), 'processes started')
+        self.assertCaught(self.install(step=sides.Step(quiet=0)), 'processes started')
+        self.assertEqual(self.install(readme, on_both=True, step=sides.Step(quiet=0)), [])
+        def shown(r):
+            r.processes = [(sides.README_COMMAND, sides.CREATE_NEW_PROCESS_GROUP, 0, sides.SW_HIDE)]
+        self.assertCaught(self.install(shown, step=sides.Step(quiet=0)), 'processes started (')
+
+    def test_whole_exit_status(self):
+        def exit_67(r):
+            r.exit_status = r.exit_code = 1603 & 0xFF
+        step = sides.Step(exit=1603)
+        failures = self.install(exit_67, on_both=True, step=step)
+        self.assertCaught(failures, 'wine: exit status')
+        self.assertFalse(any('sim: exit status' in f for f in failures))
+
+    def test_stray_values_in_the_records(self):
+        def stray(r):
+            r.state.registry.add_key(sides.PRINTER_KEY)['stray'] = ('Stray', *sz('x'))
+            r.state.registry.add_key(DRIVER_KEY)['stray'] = ('Stray', *sz('x'))
+        self.assertCaught(self.install(stray), 'printer record')
+        self.assertCaught(self.install(stray), 'driver record')
+        self.assertCaught(self.install(stray, on_both=True), 'sim: printer record holds the values of a printer')
+        self.assertCaught(self.install(stray, on_both=True), 'sim: driver record holds the values of a driver')
+
+
+if __name__ == '__main__':
+    unittest.main()
