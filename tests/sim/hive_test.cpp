@@ -146,6 +146,7 @@ TEST(HiveText, ParseErrorsNameTheFileAndTheLine) {
   EXPECT_EQ(ParseError("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"b\n"), "system.reg:3: unterminated string");
   EXPECT_EQ(ParseError("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"a\"=wrong\n"), "system.reg:3: unknown value data");
   EXPECT_EQ(ParseError("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\na=\"b\"\n"), "system.reg:3: expected a value name");
+  EXPECT_EQ(ParseError("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"a\"=\"b\"c\n"), "system.reg:3: text after the string");
   EXPECT_EQ(ParseError("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:123\n"), "system.reg:3: bad hex byte");
   EXPECT_EQ(ParseError("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"a\"=hex:,01\n"), "system.reg:3: bad hex byte");
 }

@@ -62,6 +62,7 @@ TEST(CommandLine, SplitsWithTheMsvcrtRules) {
       {"p \"a\"\"b\" c", {"p", "a\"b c"}},        // "" in quotes: a quote, and the quotes end
       {"p \"a\"\" b\"", {"p", "a\"", "b"}},
       {"p \"\" x", {"p", "", "x"}},
+      {"p \"a\"\\\"b", {"p", "a\"b"}},             // a quote closed, then an escaped one
       {"p \"open", {"p", "open"}},
   };
   for (const Case& c : cases) EXPECT_EQ(winsim::SplitCommandLine(c.line), c.args) << c.line;
