@@ -301,6 +301,12 @@ TEST_F(Files, BadHandlesAndMissingAccess) {
   ASSERT_TRUE(reader.ok());
   SetLastError(0xdeadbeef);
   EXPECT_EQ(Error(WriteFile(reader.handle, "x", 1, &count, nullptr)), 5u);
+  // No buffer: NT's read faults on it (STATUS_ACCESS_VIOLATION, 998) as soon
+  // as one byte is asked for; nothing asked, nothing touched.
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(Error(ReadFile(reader.handle, nullptr, 1, &count, nullptr)), 998u);
+  EXPECT_TRUE(ReadFile(reader.handle, nullptr, 0, &count, nullptr));
+  EXPECT_EQ(count, 0u);
   EXPECT_TRUE(CloseHandle(reader.handle));
   SetLastError(0xdeadbeef);
   EXPECT_EQ(Error(CloseHandle(reader.handle)), 6u);  // closed twice

@@ -172,11 +172,13 @@ TEST_F(Processes, AFileThatIsNoProgramFailsWithBadExeFormat) {
 }
 
 TEST_F(Processes, UnknownProgramsFailWith2ButAreJournalled) {
-  for (const char* line : {"no-such-program-zentaq arg", "c:\\tools\\editor.exe file.txt", "\"uninstall\""}) {
+  // A quote left open takes the rest of the line as the program's name.
+  for (const char* line : {"no-such-program-zentaq arg", "c:\\tools\\editor.exe file.txt", "\"uninstall\"",
+                           "\"c:\\tools\\unclosed.exe arg"}) {
     EXPECT_FALSE(Start(line));
     EXPECT_EQ(GetLastError(), 2u) << line;
   }
-  EXPECT_EQ(machine_.JournalLines("CreateProcess").size(), 3u);
+  EXPECT_EQ(machine_.JournalLines("CreateProcess").size(), 4u);
 }
 
 TEST_F(Processes, EnvironmentBlockHoldsTheHostEnvironment) {
