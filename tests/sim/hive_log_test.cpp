@@ -190,6 +190,27 @@ TEST(HiveLog, ALogLeftByACutShortFoldIsIgnoredAndRemoved) {
   EXPECT_EQ(m.MachineFile("system.reg.log"), "");
 }
 
+TEST(HiveLog, AFoldTakesInWhatAnotherProcessLoggedSinceThisOneRead) {
+  TestMachine m("xp");
+  MakeLarge(m);
+  m.Use();
+  winsim::ReadHive();
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    winsim::ChangeHive([](Hive& hive) {
+      SetText(hive.Create("SOFTWARE\\FromAnother"), "n", "1");
+      return true;
+    });
+    _exit(0);  // no fold at exit: the change stays in the log
+  }
+  waitpid(pid, nullptr, 0);
+  ASSERT_NE(m.MachineFile("system.reg.log"), "");
+  winsim::CompactHive();
+  EXPECT_EQ(m.MachineFile("system.reg.log"), "");
+  EXPECT_EQ(Text(Hive::Parse(m.HiveText(), "system.reg"), "SOFTWARE\\FromAnother", "n"), "1");
+}
+
 TEST(HiveLog, TheProgramLeavesAWholeSystemRegBehind) {
   TestMachine m("xp");
   m.StageProduct();

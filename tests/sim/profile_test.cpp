@@ -111,6 +111,9 @@ TEST(Profile, LongValuesAreCutToTheBuffer) {
   memset(buffer, '#', sizeof buffer);
   EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", buffer, 8, kIni), 6u);
   EXPECT_EQ(std::string(buffer, 8), std::string("Parame\0\0", 8));
+  memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", buffer, 2, kIni), 0u);
+  EXPECT_EQ(std::string(buffer, 3), std::string("\0\0#", 3));
 }
 
 TEST(Profile, NullValueDeletesTheKeyAndNullKeyTheSection) {

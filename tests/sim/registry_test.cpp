@@ -96,6 +96,9 @@ TEST(Registry, RootsAndHandlesTheMachineDoesNotHave) {
   HKEY key;
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegCreateKeyA(HKEY_USERS, "X", &key), ERROR_FILE_NOT_FOUND);
+  // The first and the last of the predefined roots are roots too, not handles.
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExA(reinterpret_cast<HKEY>(0x80000006u), "X", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
   HKEY bogus = reinterpret_cast<HKEY>(0x4242);
   EXPECT_EQ(RegOpenKeyExA(bogus, "X", 0, KEY_READ, &key), ERROR_INVALID_HANDLE);
   EXPECT_EQ(SetSz(bogus, "v", "x"), ERROR_INVALID_HANDLE);

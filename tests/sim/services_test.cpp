@@ -131,6 +131,16 @@ TEST(SpoolerService, StoppedAtBootStartsOnRequestAndABootForgetsWhatProgramsDid)
   EXPECT_EQ(Call([] { return QueryServiceStatus(Spooler().service, nullptr); }), Fails(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(Spooler().Start(), Ok());
   EXPECT_EQ(Enumerate(), Ok());
+  // Codes 128 to 255 are the services' own (the spooler has none); outside
+  // 1 to 255 the request itself is wrong.
+  Spooler all;
+  CloseServiceHandle(all.service);
+  all.service = OpenServiceA(all.manager, "Spooler", 0xF01FF);  // SERVICE_ALL_ACCESS
+  SERVICE_STATUS status;
+  for (DWORD control : {0u, 255u, 256u})
+    EXPECT_EQ(Call([&] { return ControlService(all.service, control, &status); }),
+              Fails(control == 255 ? ERROR_INVALID_SERVICE_CONTROL : ERROR_INVALID_PARAMETER))
+        << control;
   winsim::ForgetSpoolerState();
   EXPECT_FALSE(winsim::SpoolerRunning());
 }
