@@ -57,6 +57,7 @@ TEST(MachineIni, AnUnusableLineNamesFileAndLineAndLeavesTheFileAlone) {
       {"[machine]\ntime = 2005-02-30 08:00:00\n", "machine.ini:2: bad time '2005-02-30 08:00:00'"},
       {"[machine]\ntime = 2005-01-03 8:05:00\n", "machine.ini:2: bad time"},
       {"[machine]\ntime = 2005-01-03 08:05:60\n", "machine.ini:2: bad time"},
+      {"[machine]\ntime = 2005-01-03 24:00:00\n", "machine.ini:2: bad time"},
       {"[machine]\ntime = 1900-02-29 08:05:00\n", "machine.ini:2: bad time"},
       {"[machine]\ntime = 2005-05-32 08:05:00\n", "machine.ini:2: bad time"},
       {"[spooler]\nstop = 5\n", "machine.ini:2: unknown key 'stop' in [spooler]"},
@@ -87,7 +88,7 @@ TEST(MachineIni, AnUnusableLineNamesFileAndLineAndLeavesTheFileAlone) {
 TEST(MachineIni, ValidSettingsAreRead) {
   winsim::Settings s = winsim::ParseSettings(
       "[Machine]\r\nOS = nt4\r\nadmin = no\nspooler = stopped\nclock = virtual\n"
-      "time = 2004-02-29 23:59:59\nmodule = c:\\program files\\z\\setup.exe\n"
+      "time = 2004-02-29 23:59:59\nmodule = c:\\program files\\z\\setup~ \t\n"
       "[spooler]\nlocal_ports = LPT1:\nSTOP_MS = 4294967295\n[faults]\nCreateFileA = 0x20@3\n"
       "[attributes]\nC:\\Zentaq\\a.ini = readonly\nc:\\b.sys = Hidden,SYSTEM\n[elsewhere]\nanything = goes\n",
       "machine.ini");
@@ -98,7 +99,7 @@ TEST(MachineIni, ValidSettingsAreRead) {
   EXPECT_FALSE(s.spooler_running);
   EXPECT_TRUE(s.virtual_clock);
   EXPECT_EQ(s.time, "2004-02-29 23:59:59");
-  EXPECT_EQ(s.module, "c:\\program files\\z\\setup.exe");
+  EXPECT_EQ(s.module, "c:\\program files\\z\\setup~");  // the blanks around trimmed, a tilde kept
   EXPECT_EQ(s.local_ports, "LPT1:");
   EXPECT_EQ(s.spooler_stop_ms, 0xFFFFFFFFu);
   EXPECT_EQ(winsim::ParseSettings("[spooler]\n", "machine.ini").spooler_stop_ms, 0u);
