@@ -50,9 +50,11 @@ TEST_F(MessageBoxes, QueuedAnswersAreTakenInOrderThenDefaultsApply) {
 TEST_F(MessageBoxes, TextIsShownOnStandardErrorAndEscapedInTheJournal) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(MessageBoxA(nullptr, "line one\nline\ttwo", "setup", MB_OK | MB_ICONEXCLAMATION), IDOK);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "setup: line one\nline\ttwo\n");
+  // No text: an empty box; no caption: Windows captions it "Error".
+  EXPECT_EQ(MessageBoxA(nullptr, nullptr, nullptr, MB_OK), IDOK);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "setup: line one\nline\ttwo\nError: \n");
   EXPECT_EQ(machine_.JournalLines("MessageBox"),
-            std::vector<std::string>{"MessageBox\tsetup\t0x30\tline one\\nline\\ttwo\t1"});
+            (std::vector<std::string>{"MessageBox\tsetup\t0x30\tline one\\nline\\ttwo\t1", "MessageBox\tError\t0x0\t\t1"}));
 }
 
 TEST_F(MessageBoxes, AnUnknownAnswerIsAMachineErrorAndStaysQueued) {
