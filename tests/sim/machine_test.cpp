@@ -43,6 +43,25 @@ std::string OpenError(const std::string& ini, std::string* left = nullptr) {
   return error;
 }
 
+// A file where the system's folder goes: the machine can't be used, and the
+// message names the folder it could not make.
+TEST(MachineFolders, AFileInTheWayOfTheSystemFolderIsNamed) {
+  char pattern[] = "/tmp/winsim-dirs-XXXXXX";
+  std::string root = mkdtemp(pattern);
+  { std::ofstream(root + "/machine.ini") << "[machine]\nos = xp\n"; }
+  ASSERT_EQ(mkdir((root + "/drive_c").c_str(), 0755), 0);
+  { std::ofstream(root + "/drive_c/windows") << "not a folder"; }
+  std::string error;
+  try {
+    winsim::Machine::Open(root);
+  } catch (const winsim::MachineError& e) {
+    error = e.what();
+  }
+  EXPECT_EQ(error, root + "/drive_c/windows/system32: cannot create the folder: Not a directory");
+  std::string cmd = "rm -rf '" + root + "'";
+  EXPECT_EQ(system(cmd.c_str()), 0);
+}
+
 TEST(MachineIni, AnUnusableLineNamesFileAndLineAndLeavesTheFileAlone) {
   struct Case {
     std::string ini;
