@@ -114,6 +114,9 @@ TEST(Profile, LongValuesAreCutToTheBuffer) {
   memset(buffer, '#', sizeof buffer);
   EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", buffer, 2, kIni), 0u);
   EXPECT_EQ(std::string(buffer, 3), std::string("\0\0#", 3));
+  memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", buffer, 1, kIni), 0u);
+  EXPECT_EQ(std::string(buffer, 2), std::string("\0#", 2));
 }
 
 TEST(Profile, NullValueDeletesTheKeyAndNullKeyTheSection) {
@@ -226,6 +229,11 @@ TEST(Profile, IniFileMappingSendsTheFileIntoTheRegistryOnNt) {
   EXPECT_EQ(Get("Parameters", "Quiet", "0"), "0") << "the process keeps the mapping it read";
   EXPECT_FALSE(WritePrivateProfileStringW(nullptr, nullptr, nullptr, kIniW));
   EXPECT_EQ(Get("Parameters", "Quiet", "0"), "5");
+  // Mapped again: the flush without a file reads every mapping anew.
+  MapIni("Parameters", "#SYS:Zentaq\\Parameters");
+  EXPECT_EQ(Get("Parameters", "Quiet", "0"), "5");
+  EXPECT_FALSE(WritePrivateProfileStringA(nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(Get("Parameters", "Quiet", "0"), "0");
 }
 
 TEST(Profile, The9xFamilyHasNoIniFileMapping) {
