@@ -389,6 +389,9 @@ TEST(Reboot, OnNineXTheRegisteredMonitorsLibrariesBecomeTheHeldSet) {
   winsim::ReleaseAllLibraries();
   EXPECT_TRUE(winsim::HeldLibraries().empty());
   EXPECT_NE(machine.MachineFile("state.ini").find("[others]\nc:\\windows\\system\\x.dll\n"), std::string::npos);
+  // What another process writes there is seen by the next look.
+  winsim::WriteFileAtomic(machine.root() + "/state.ini", "[loaded]\nc:\\windows\\system\\y.dll\n");
+  EXPECT_EQ(winsim::HeldLibraries(), std::vector<std::string>{"c:\\windows\\system\\y.dll"});
 }
 
 }  // namespace
