@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
+#include <stdexcept>
 
 #include "bench_machine.h"
 #include "measurements.h"
@@ -170,6 +171,32 @@ std::vector<Row> MeasureCrowdedHive(const Options& options) {
       RunProcess({"/bin/rm", "-rf", root});
     }
   }
+  // The floor of the crowded run: system.reg read, then written whole to a
+  // new file renamed over it, as the fold of the change log at the exit
+  // does (system.reg alone must be the hive once a program has ended). On
+  // ext4 a rename over a file with data starts the new file's writeback.
+  double best_floor = std::numeric_limits<double>::max();
+  for (int i = 0; i < options.repeats; ++i) {
+    std::string root = dir.path() + "/floor";
+    CopyTree(crowded, root);
+    double start = NowMs();
+    std::string text = ReadFile(root + "/system.reg");
+    WriteFile(root + "/system.reg.tmp", text);
+    if (rename((root + "/system.reg.tmp").c_str(), (root + "/system.reg").c_str()) != 0)
+      throw std::runtime_error("rename in " + root + " failed");
+    best_floor = std::min(best_floor, NowMs() - start);
+    RunProcess({"/bin/rm", "-rf", root});
+  }
+  Row floor;
+  floor.id = "4b";
+  floor.measure = "floor of row 4: read system.reg, write it anew, rename";
+  floor.result = Format("%.1f ms", best_floor);
+  floor.reference = Format("%.1f ms empty", best_empty);
+  floor.ratio = Format("%.2fx", best_floor / best_empty);
+  floor.goal = "-";
+  floor.met = true;
+  floor.note = Format("best of %d; the fold at the exit, before any parsing", options.repeats);
+
   Row row;
   row.id = "4";
   row.measure = Format("install (xp) on a hive of %d keys, virtual", options.keys);
@@ -182,7 +209,7 @@ std::vector<Row> MeasureCrowdedHive(const Options& options) {
   row.note = note.empty() ? Format("best of %d; CPU %.0f / %.0f ms = %.1fx", options.repeats, cpu_crowded,
                                    cpu_empty, cpu_crowded / cpu_empty)
                           : note;
-  return {row};
+  return {row, floor};
 }
 
 }  // namespace bench
