@@ -3,12 +3,14 @@
 // under it (folder listings, the hive, state.ini) follows its own changes and,
 // once it has waited, the changes of others.
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "common/test_machine.h"
+#include "platform/sim/hive.h"
 #include "platform/sim/machine.h"
 
 namespace {
@@ -20,6 +22,16 @@ bool OthersCanLock(const std::string& root) {
   bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
   close(fd);
   return free;
+}
+
+// The descriptors this process has open.
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir)) ++count;
+    closedir(dir);
+  }
+  return count;
 }
 
 DWORD AttributesError(const char* name) {
@@ -83,6 +95,8 @@ TEST_F(KeptLock, ChangesOfAnotherProcessAreSeenOnceTheProgramHasWaited) {
   HKEY key;
   ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Shared", &key), ERROR_SUCCESS);
   DWORD mine = 1;
+  Sleep(0);
+  const int descriptors = OpenDescriptors();
   ASSERT_EQ(RegSetValueExA(key, "Mine", 0, REG_DWORD, reinterpret_cast<BYTE*>(&mine), 4), ERROR_SUCCESS);
   winsim::WriteStateSection("test", {"mine"});
   // The fork is a wait: the child gets the lock, changes the hive and
@@ -96,6 +110,7 @@ TEST_F(KeptLock, ChangesOfAnotherProcessAreSeenOnceTheProgramHasWaited) {
     bool ok = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Shared", 0, KEY_ALL_ACCESS, &other) == ERROR_SUCCESS &&
               RegSetValueExA(other, "Theirs", 0, REG_DWORD, reinterpret_cast<BYTE*>(&theirs), 4) == ERROR_SUCCESS;
     winsim::WriteStateSection("test", {"mine", "theirs"});
+    winsim::CompactHive();  // as its exit does: the log the program appended to is gone
     _exit(ok ? 0 : 1);
   }
   int status = 0;
@@ -107,12 +122,18 @@ TEST_F(KeptLock, ChangesOfAnotherProcessAreSeenOnceTheProgramHasWaited) {
   EXPECT_EQ(RegQueryValueExA(key, "Mine", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
   EXPECT_EQ(value, 1u);
   EXPECT_EQ(winsim::ReadStateSection("test"), (std::vector<std::string>{"mine", "theirs"}));
+  DWORD later = 3;
+  ASSERT_EQ(RegSetValueExA(key, "Later", 0, REG_DWORD, reinterpret_cast<BYTE*>(&later), 4), ERROR_SUCCESS);
   RegCloseKey(key);
   // What this process wrote is on disk for every reader: in system.reg, or
-  // in the change log that every reader applies.
+  // in the change log that every reader applies (a new one: the one it had
+  // appended to before the wait was folded and removed meanwhile).
   std::string on_disk = machine_.HiveText() + machine_.MachineFile("system.reg.log");
   EXPECT_NE(on_disk.find("\"Theirs\"=dword:00000002"), std::string::npos);
   EXPECT_NE(on_disk.find("\"Mine\"=dword:00000001"), std::string::npos);
+  EXPECT_NE(on_disk.find("\"Later\"=dword:00000003"), std::string::npos);
+  Sleep(0);
+  EXPECT_EQ(OpenDescriptors(), descriptors) << "a file stayed open after the wait";
 }
 
 }  // namespace

@@ -316,20 +316,18 @@ bool WriteAllAt(int fd, const std::string& data, off_t offset) {
 }
 
 // Appends one record, starting a log when there is none for this system.reg.
-// The log stays open until the lock goes, so that a program that keeps the
-// lock pays one write per change.
+// The log stays open until the lock goes (SettleOnUnlock), so that a
+// program that keeps the lock pays one truncation and one write per change.
 void Append(Cache& cache, const std::string& record) {
   std::string path = LogPath(cache.path);
   bool fresh = !cache.log_applies;
   if (fresh) SettleStamp(cache);  // the base line names it
   std::string data = fresh ? LogHeader(cache.stamp) + record : record;
   off_t offset = fresh ? 0 : static_cast<off_t>(cache.log.size());
-  bool opened = cache.log_fd < 0;
-  if (opened) cache.log_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (cache.log_fd < 0) cache.log_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (cache.log_fd < 0) throw MachineError(path + ": cannot be written: " + strerror(errno));
   // A left-over log or a record cut short by a killed writer goes first.
-  bool ok = (!opened && !fresh) || ftruncate(cache.log_fd, offset) == 0;
-  ok = ok && WriteAllAt(cache.log_fd, data, offset);
+  bool ok = ftruncate(cache.log_fd, offset) == 0 && WriteAllAt(cache.log_fd, data, offset);
   int error = errno;
   if (!ok) {
     // What was written stays without its end line: not part of the hive.
@@ -342,7 +340,6 @@ void Append(Cache& cache, const std::string& record) {
   if (fresh) cache.log.clear();
   cache.log += data;
   cache.log_applies = true;
-  if (!KeepsLockBetweenCalls()) CloseLog(cache);
   WatchLog();
 }
 
