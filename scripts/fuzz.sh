@@ -24,16 +24,36 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p build-fuzz/findings
 
-for target in "${targets[@]}"; do
+# One target; its line goes to $work/<name>.line, a finding's report to stderr.
+run_target() {
+  local target=$1 log="$work/$1.log"
   mkdir -p "$work/$target"
-  log="$work/$target.log"
   if ! build-fuzz/fuzz/fuzz_"$target" "${limit[@]}" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
       -artifact_prefix="build-fuzz/findings/$target-" "$work/$target" "fuzz/corpus/$target" >"$log" 2>&1; then
     tail -n 60 "$log" >&2
-    echo "fuzz $target: FINDING (input kept in build-fuzz/findings/)" >&2
-    exit 1
+    echo "fuzz $target: FINDING (input kept in build-fuzz/findings/)" >"$work/$target.line"
+    return 1
   fi
+  local executions seconds
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   seconds=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -n 1)
-  echo "fuzz $target: ${executions:-?} executions in ${seconds:-?} s"
+  echo "fuzz $target: ${executions:-?} executions in ${seconds:-?} s" >"$work/$target.line"
+}
+
+# A fuzz target uses one core: FUZZ_JOBS of them run at once (2, the
+# machine's cores, unless told otherwise).
+jobs=${FUZZ_JOBS:-2}
+for ((i = 0; i < ${#targets[@]}; i += jobs)); do
+  batch=("${targets[@]:i:jobs}")
+  pids=()
+  for target in "${batch[@]}"; do
+    run_target "$target" &
+    pids+=($!)
+  done
+  failed=0
+  for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
+  for target in "${batch[@]}"; do
+    if grep -q FINDING "$work/$target.line"; then cat "$work/$target.line" >&2; else cat "$work/$target.line"; fi
+  done
+  [ $failed -eq 0 ] || exit 1
 done
