@@ -1,5 +1,6 @@
 #include "common/test_machine.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -181,4 +182,13 @@ std::vector<std::string> SplitLines(const std::string& text) {
   std::istringstream in(text);
   while (std::getline(in, line)) lines.push_back(line);
   return lines;
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir)) ++count;
+    closedir(dir);
+  }
+  return count;
 }

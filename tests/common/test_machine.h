@@ -57,3 +57,5 @@ class TestMachine {
 RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env_add,
                      const std::string& input = "");
 std::vector<std::string> SplitLines(const std::string& text);
+// The descriptors this process has open (a file left open shows here).
+int OpenDescriptors();

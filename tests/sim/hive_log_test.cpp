@@ -3,6 +3,7 @@
 // hive again once a fold or the exit of the process has written it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -212,13 +213,59 @@ TEST(HiveLog, AFoldTakesInWhatAnotherProcessLoggedSinceThisOneRead) {
 }
 
 TEST(HiveLog, TheProgramLeavesAWholeSystemRegBehind) {
+  // The setup program logs its changes whatever the hive's size.
+  for (bool large : {false, true}) {
+    SCOPED_TRACE(large ? "large hive" : "small hive");
+    TestMachine m("xp");
+    m.StageProduct();
+    if (large) MakeLarge(m);
+    RunResult run = m.Setup();
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(m.MachineFile("system.reg.log"), "");
+    Hive hive = Hive::Parse(m.HiveText(), "system.reg");
+    EXPECT_NE(hive.Find("SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\ZENTAQ"), nullptr);
+    EXPECT_EQ(hive.Find("SOFTWARE\\Bulk\\Key1999") != nullptr, large);
+  }
+}
+
+// A record the file system refuses (here: the file size limit) is no
+// change: the writer reports it, forgets what it did in memory, and its
+// next change is appended where the refused one would have gone.
+TEST(HiveLog, ARefusedRecordIsNoChangeAndTheNextIsKept) {
   TestMachine m("xp");
-  m.StageProduct();
-  MakeLarge(m);
-  RunResult run = m.Setup();
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(m.MachineFile("system.reg.log"), "");
-  Hive hive = Hive::Parse(m.HiveText(), "system.reg");
-  EXPECT_NE(hive.Find("SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\ZENTAQ"), nullptr);
-  EXPECT_NE(hive.Find("SOFTWARE\\Bulk\\Key1999"), nullptr);
+  m.Use();
+  winsim::KeepLockBetweenCalls();
+  auto set = [](const std::string& name, const std::string& text) {
+    winsim::ChangeHive([&](Hive& hive) {
+      SetText(hive.Create("SOFTWARE\\Refused"), name, text);
+      return true;
+    });
+  };
+  set("First", "1");
+  winsim::LetOthersRun();
+  const int descriptors = OpenDescriptors();
+  struct rlimit limit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  struct rlimit small = limit;
+  small.rlim_cur = static_cast<rlim_t>(m.MachineFile("system.reg.log").size());
+  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string error;
+  try {
+    set("Refused", "2");
+  } catch (const winsim::MachineError& e) {
+    error = e.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &limit);
+  signal(SIGXFSZ, previous);
+  EXPECT_NE(error.find("system.reg.log: cannot be written: File too large"), std::string::npos) << error;
+  EXPECT_EQ(Text(winsim::ReadHive(), "SOFTWARE\\Refused", "Refused"), "<none>");
+  set("Third", "3");
+  winsim::LetOthersRun();
+  EXPECT_EQ(OpenDescriptors(), descriptors) << "a file stayed open after the wait";
+  winsim::KeepLockBetweenCalls(false);
+  const Hive& hive = Reread(m);
+  EXPECT_EQ(Text(hive, "SOFTWARE\\Refused", "First"), "1");
+  EXPECT_EQ(Text(hive, "SOFTWARE\\Refused", "Refused"), "<none>");
+  EXPECT_EQ(Text(hive, "SOFTWARE\\Refused", "Third"), "3");
 }

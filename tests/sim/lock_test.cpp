@@ -3,7 +3,6 @@
 // under it (folder listings, the hive, state.ini) follows its own changes and,
 // once it has waited, the changes of others.
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -22,16 +21,6 @@ bool OthersCanLock(const std::string& root) {
   bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
   close(fd);
   return free;
-}
-
-// The descriptors this process has open.
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir)) ++count;
-    closedir(dir);
-  }
-  return count;
 }
 
 DWORD AttributesError(const char* name) {
