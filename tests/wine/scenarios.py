@@ -170,7 +170,8 @@ def cmd_run(args):
 
 
 # The scenarios in the order the judge runs them: the quickest first.
-JUDGE_ORDER = ['install_xp', 'command_line_xp', 'install_98', 'install_readme_xp', 'install_98_no_pscript',
+JUDGE_ORDER = ['install_xp', 'install_shipped_98', 'install_edited_xp', 'command_line_xp', 'install_98',
+               'install_readme_xp', 'install_98_no_pscript',
                'uninstall_no_xp', 'reinstall_xp', 'uninstall_xp', 'uninstall_98']
 
 
