@@ -52,6 +52,15 @@ SCENARIOS = {s.name: s for s in [
     # Any other argument is a command line that setup starts, hidden.
     Scenario('command_line_xp', 'xp', [Step(['c:\\started.exe', 'hidden'], state='untouched')]),
     Scenario('install_98', '98', [Step()]),
+    # The configuration file as an administrator's deployment left it: a
+    # comment, a section before the product's, Quiet = "1" with blanks and
+    # quotes. Quiet reads 1 (no readme page) and the install writes 0 back
+    # in the product's section, the rest of the file kept.
+    Scenario('install_edited_xp', 'xp', [Step(config=sides.EDITED_CONFIG)]),
+    # The product as shipped, without a configuration file: the 9x install
+    # writes it (the section's header, then Uninstall), Quiet reads its
+    # default and the readme page is opened.
+    Scenario('install_shipped_98', '98', [Step(quiet=None)]),
     # Without the 9x PostScript driver: the user is guided to it (a box, its
     # download page, the Add Printer wizard) and the install ends with 1603.
     Scenario('install_98_no_pscript', '98', [Step(answers=['ok'], exit=FAILURE, state='no-driver')], pscript=False),
@@ -161,7 +170,8 @@ def cmd_run(args):
 
 
 # The scenarios in the order the judge runs them: the quickest first.
-JUDGE_ORDER = ['install_xp', 'command_line_xp', 'install_98', 'install_readme_xp', 'install_98_no_pscript',
+JUDGE_ORDER = ['install_xp', 'install_shipped_98', 'install_edited_xp', 'command_line_xp', 'install_98',
+               'install_readme_xp', 'install_98_no_pscript',
                'uninstall_no_xp', 'reinstall_xp', 'uninstall_xp', 'uninstall_98']
 
 

@@ -61,11 +61,13 @@ class Step:
     'no-driver': an install that ended for want of the 9x PostScript driver,
     or 'untouched': a command line started, nothing installed); `quiet`: the
     Quiet value an install finds in the configuration file (1: no readme
-    page)."""
+    page; None: no configuration file, as the product ships); `config`: the
+    configuration file's bytes where they aren't the plain section with
+    Quiet alone (a file edited by hand)."""
 
-    def __init__(self, args=(), answers=(), exit=0, state='installed', before=None, quiet=1):
+    def __init__(self, args=(), answers=(), exit=0, state='installed', before=None, quiet=1, config=None):
         self.args, self.answers, self.exit, self.state, self.before = list(args), list(answers), exit, state, before
-        self.quiet = quiet
+        self.quiet, self.config = quiet, config
 
     @property
     def install(self):
@@ -202,13 +204,30 @@ def stage_product(args, zentaq_root):
     shutil.copyfile(args.ui_dll, os.path.join(drivedir, 'Zentaqui.dll'))
 
 
-def set_quiet(zentaq_root, quiet):
+# The configuration file as an administrator's deployment may leave it for a
+# quiet install: a comment, a section of its own before the product's, blanks
+# around '=' and the value in quotes (the profile routines drop matching
+# quotes, so Quiet reads 1).
+EDITED_CONFIG = (b'; deployment: no readme page on this install\r\n'
+                 b'[Deployment]\r\nSource=\\\\server\\setup\\zentaq\r\n\r\n'
+                 b'[Parameters]\r\nQuiet = "1"\r\n')
+
+
+def set_quiet(zentaq_root, quiet, config=None):
     """Quiet=1 keeps an install from opening the readme page. Both sides get
     the step's value before each install, and the install sets it back to 0.
     Where the page is opened, Wine starts a stand-in for rundll32.exe that
-    records how it was started (see wine_side.py)."""
-    with open(os.path.join(zentaq_root, 'res', 'zentaq.ini'), 'wb') as f:
-        f.write(b'[Parameters]\r\nQuiet=%d\r\n' % quiet)
+    records how it was started (see wine_side.py). None: no configuration
+    file, as the product ships (Quiet reads its default, 0, and the install
+    writes the file, its section's header first). `config`: the file's
+    bytes, where the step gives them."""
+    path = os.path.join(zentaq_root, 'res', 'zentaq.ini')
+    if quiet is None:
+        if os.path.exists(path):
+            os.remove(path)
+        return
+    with open(path, 'wb') as f:
+        f.write(config if config is not None else b'[Parameters]\r\nQuiet=%d\r\n' % quiet)
 
 
 def read_state(root, result):
@@ -317,7 +336,7 @@ def run_sim(sc, args, work, log, module_path):
         elif step.before == 'release':
             release_libraries(machine)
         if step.install:
-            set_quiet(zentaq, step.quiet)
+            set_quiet(zentaq, step.quiet, step.config)
         with open(os.path.join(machine, 'answers'), 'w') as f:
             f.write(''.join(a + '\n' for a in step.answers))
         log(f'simulated {sc.system}: setup {" ".join(step.args)}')

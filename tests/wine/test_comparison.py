@@ -150,6 +150,26 @@ class Faults(unittest.TestCase):
         def shown(r):
             r.processes = [(sides.README_COMMAND, sides.CREATE_NEW_PROCESS_GROUP, 0, sides.SW_HIDE)]
         self.assertCaught(self.install(shown, step=sides.Step(quiet=0)), 'processes started (')
+        # No configuration file (the product as shipped): Quiet reads 0.
+        self.assertCaught(self.install(step=sides.Step(quiet=None)), 'processes started')
+        self.assertEqual(self.install(readme, on_both=True, step=sides.Step(quiet=None)), [])
+
+    def test_configuration_file_edited_by_hand(self):
+        # Quiet written back into the first section instead of the product's
+        # one, or the other section lost.
+        def first_section(r):
+            r.state.ini = {'Deployment': {'Source': 'x', 'Quiet': '0'}, 'Parameters': {'Quiet': '"1"'}}
+        def section_lost(r):
+            r.state.ini = {'Parameters': {'Quiet': '0'}}
+        def right(r):
+            r.state.ini = {'Deployment': {'Source': 'x'}, 'Parameters': {'Quiet': '0'}}
+        step = sides.Step(config=sides.EDITED_CONFIG)
+        wine, sim = as_wine(installed()), installed()
+        right(sim)
+        for fault in (first_section, section_lost):
+            fault(wine)
+            self.assertCaught(self.run_compare([step], [wine], [sim]), 'configuration file')
+        self.assertCaught(self.install(first_section, on_both=True, step=step), 'Quiet set back to 0')
 
     def test_whole_exit_status(self):
         def exit_67(r):

@@ -326,6 +326,21 @@ class Prefixes(unittest.TestCase):
             self.assertEqual(f.read(), '[spooler]\nrunning = yes\n')
 
 
+    def test_configuration_file_before_an_install(self):
+        root = tempfile.mkdtemp()
+        path = os.path.join(root, 'res', 'zentaq.ini')
+        os.makedirs(os.path.dirname(path))
+        sides.set_quiet(root, 0)
+        with open(path, 'rb') as f:
+            self.assertEqual(f.read(), b'[Parameters]\r\nQuiet=0\r\n')
+        sides.set_quiet(root, 1, sides.EDITED_CONFIG)
+        self.assertEqual(sides.read_ini(path), {'Deployment': {'Source': '\\\\server\\setup\\zentaq'},
+                                                'Parameters': {'Quiet': '"1"'}})
+        sides.set_quiet(root, None)  # as shipped: no file
+        self.assertFalse(os.path.exists(path))
+        sides.set_quiet(root, None)
+
+
 class FlavourAvailable(unittest.TestCase):
     """Whether a flavour runs is decided from what its loader answers."""
 

@@ -105,7 +105,7 @@ def run_wine(sc, args, wine, work, log):
         # 'reboot' and 'release' need nothing: every Wine process of the
         # prefix has ended after the previous step, Wine's spooler with them.
         if step.install:
-            set_quiet(zentaq, step.quiet)
+            set_quiet(zentaq, step.quiet, step.config)
         stdout_path = os.path.join(work, f'step{number}.stdout')
         # SETUP_WINE_DEBUG adds channels for a look by hand (+winspool,+localspl
         # show the spooler's order of work).
