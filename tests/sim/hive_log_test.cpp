@@ -228,7 +228,7 @@ TEST(HiveLog, TheProgramLeavesAWholeSystemRegBehind) {
   }
 }
 
-// A record the file system refuses (here: the file size limit) is no
+// A record the file system refuses (the file size limit, no descriptor left) is no
 // change: the writer reports it, forgets what it did in memory, and its
 // next change is appended where the refused one would have gone.
 TEST(HiveLog, ARefusedRecordIsNoChangeAndTheNextIsKept) {
@@ -260,12 +260,36 @@ TEST(HiveLog, ARefusedRecordIsNoChangeAndTheNextIsKept) {
   signal(SIGXFSZ, previous);
   EXPECT_NE(error.find("system.reg.log: cannot be written: File too large"), std::string::npos) << error;
   EXPECT_EQ(Text(winsim::ReadHive(), "SOFTWARE\\Refused", "Refused"), "<none>");
+
+  // The refusal closed the log: the next change opens it again, and with
+  // no descriptor left that is refused too.
+  int lowest_free = dup(0);
+  close(lowest_free);
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  small = limit;
+  small.rlim_cur = static_cast<rlim_t>(lowest_free);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &small), 0);
+  error.clear();
+  try {
+    set("Unopened", "2");
+  } catch (const winsim::MachineError& e) {
+    error = e.what();
+  }
+  setrlimit(RLIMIT_NOFILE, &limit);
+  EXPECT_NE(error.find("/system.reg.log: cannot be written: Too many open files"), std::string::npos) << error;
+
   set("Third", "3");
+  // A log grown past its limit is folded into system.reg under the lock;
+  // the change after the fold starts a new log, not the removed file.
+  set("Bulk", std::string(70 * 1024, 'b'));
+  EXPECT_EQ(m.MachineFile("system.reg.log"), "");
+  set("Fourth", "4");
   winsim::LetOthersRun();
   EXPECT_EQ(OpenDescriptors(), descriptors) << "a file stayed open after the wait";
   winsim::KeepLockBetweenCalls(false);
   const Hive& hive = Reread(m);
   EXPECT_EQ(Text(hive, "SOFTWARE\\Refused", "First"), "1");
-  EXPECT_EQ(Text(hive, "SOFTWARE\\Refused", "Refused"), "<none>");
+  for (const char* refused : {"Refused", "Unopened"}) EXPECT_EQ(Text(hive, "SOFTWARE\\Refused", refused), "<none>");
   EXPECT_EQ(Text(hive, "SOFTWARE\\Refused", "Third"), "3");
+  EXPECT_EQ(Text(hive, "SOFTWARE\\Refused", "Fourth"), "4");
 }
