@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "common/test_machine.h"
@@ -276,6 +279,46 @@ TEST_F(Files, HeldLibrariesRefuseWritingWith32AndDeletionWith5) {
   winsim::ReleaseAllLibraries();
   EXPECT_TRUE(winsim::HeldLibraries().empty());
   EXPECT_TRUE(DeleteFileA("c:\\windows\\system32\\pscript.dll"));
+}
+
+// A large read takes another way when the buffer and the file offset sit
+// differently within a cache line; every way returns the file's bytes, the
+// count read, and leaves the rest of the buffer alone.
+TEST_F(Files, LargeReadsReturnTheFileWhereverTheBufferSits) {
+  std::string content((2 << 20) + 1000, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + i / 4096);
+  machine_.Write("c:\\zentaq\\large.bin", content);
+  const DWORD size = static_cast<DWORD>(content.size());
+  struct Row {
+    size_t buffer_offset;
+    LONG position;
+    DWORD count;
+  } rows[] = {
+      {16, 0, size},             // as from new[]: through the aligned buffer
+      {0, 0, size},              // aligned: straight
+      {16, 16, size - 16},       // the same place in a line: straight
+      {1, 3, size + 5000},       // past the end: the bytes that are there
+      {8, LONG(size) - 100, 1 << 20},
+  };
+  char* buffer = static_cast<char*>(aligned_alloc(4096, size + 8192));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << "buffer +" << row.buffer_offset << ", offset " << row.position);
+    Open reader = OpenFile("c:\\zentaq\\large.bin", GENERIC_READ, kShareAll, OPEN_EXISTING);
+    ASSERT_TRUE(reader.ok());
+    memset(buffer, '#', size + 8192);
+    SetFilePointer(reader.handle, row.position, nullptr, FILE_BEGIN);
+    DWORD count = 0;
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(ReadFile(reader.handle, buffer + row.buffer_offset, row.count, &count, nullptr));
+    EXPECT_EQ(GetLastError(), 0xdeadbeefu);
+    DWORD expected = std::min<DWORD>(row.count, size - static_cast<DWORD>(row.position));
+    EXPECT_EQ(count, expected);
+    EXPECT_TRUE(std::string(buffer + row.buffer_offset, count) == content.substr(row.position, expected));
+    EXPECT_EQ(std::string(buffer + row.buffer_offset + count, 8), "########");
+    EXPECT_EQ(SetFilePointer(reader.handle, 0, nullptr, FILE_CURRENT), row.position + expected);
+    CloseHandle(reader.handle);
+  }
+  free(buffer);
 }
 
 TEST_F(Files, BadHandlesAndMissingAccess) {

@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "machine_internal.h"
 
@@ -61,6 +64,34 @@ void MakeBufferPresent(int fd, char* buffer, DWORD count) {
 #else
   (void)fd, (void)buffer, (void)count;
 #endif
+}
+
+// A large read into a buffer whose address doesn't share the file
+// offset's place within a cache line (as a buffer from new[], 16 bytes past
+// a page, read from offset 0) goes through an aligned buffer. The host
+// kernel copies from the page cache with string instructions that run at
+// two thirds of their speed on such a pair; glibc's memcpy aligns its
+// stores (256 MiB: 230 ms straight, 165 ms through 1 MiB, 148 ms for an
+// aligned buffer). Null when the read goes straight into the buffer.
+struct FreeBounce {
+  void operator()(char* p) const { free(p); }
+};
+using Bounce = std::unique_ptr<char, FreeBounce>;
+constexpr size_t kBounceSize = 1 << 20;
+
+Bounce BounceFor(int fd, const char* buffer, DWORD count) {
+  if (count < kBounceSize) return nullptr;
+  off_t position = lseek(fd, 0, SEEK_CUR);
+  if (position < 0 || (reinterpret_cast<uintptr_t>(buffer) - static_cast<uintptr_t>(position)) % 64 == 0)
+    return nullptr;
+  return Bounce(static_cast<char*>(aligned_alloc(4096, kBounceSize)));
+}
+
+ssize_t ReadSome(int fd, char* out, DWORD count, char* bounce) {
+  if (!bounce) return read(fd, out, count);
+  ssize_t n = read(fd, bounce, std::min<size_t>(count, kBounceSize));
+  if (n > 0) memcpy(out, bounce, static_cast<size_t>(n));
+  return n;
 }
 
 }  // namespace
@@ -136,9 +167,10 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read_count, LPOVE
   if (count > 0 && !buffer) return FailBool(998);  // ERROR_NOACCESS
   char* out = static_cast<char*>(buffer);
   MakeBufferPresent(object->fd, out, count);
+  Bounce bounce = BounceFor(object->fd, out, count);
   DWORD total = 0;
   while (total < count) {
-    ssize_t n = read(object->fd, out + total, count - total);
+    ssize_t n = ReadSome(object->fd, out + total, count - total, bounce.get());
     if (n < 0) {
       if (errno == EINTR) continue;
       if (read_count) *read_count = total;
