@@ -18,8 +18,8 @@ cmake --build build -j2
 # keeps the full counts for its figures.
 RELIABILITY_KILLS=60 RELIABILITY_ROUNDS=6 ctest --test-dir build --output-on-failure -j2 -E '^wine_'
 # The Wine runs spend most of their time waiting (setup's pauses on the real
-# clock, Wine starting its processes: at two at once the cores are idle
-# two thirds of the time), so four run at once.
+# clock, Wine starting its processes: even at four at once the cores are
+# idle more than half the time), so four run at once.
 ctest --test-dir build --output-on-failure -j4 -R '^wine_'
 
 # The same program and tests under AddressSanitizer and UndefinedBehaviorSanitizer
