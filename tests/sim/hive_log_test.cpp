@@ -241,41 +241,34 @@ TEST(HiveLog, ARefusedRecordIsNoChangeAndTheNextIsKept) {
       return true;
     });
   };
+  // The error of `change` made while `resource` is limited to `limit`.
+  auto refused = [](int resource, rlim_t limit, const std::function<void()>& change) {
+    struct rlimit saved, small;
+    getrlimit(resource, &saved);
+    small = saved;
+    small.rlim_cur = limit;
+    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+    std::string error = setrlimit(resource, &small) == 0 ? "" : "setrlimit failed";
+    try {
+      change();
+    } catch (const winsim::MachineError& e) {
+      error = e.what();
+    }
+    setrlimit(resource, &saved);
+    signal(SIGXFSZ, previous);
+    return error;
+  };
   set("First", "1");
   winsim::LetOthersRun();
   const int descriptors = OpenDescriptors();
-  struct rlimit limit;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
-  struct rlimit small = limit;
-  small.rlim_cur = static_cast<rlim_t>(m.MachineFile("system.reg.log").size());
-  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  std::string error;
-  try {
-    set("Refused", "2");
-  } catch (const winsim::MachineError& e) {
-    error = e.what();
-  }
-  setrlimit(RLIMIT_FSIZE, &limit);
-  signal(SIGXFSZ, previous);
+  std::string error = refused(RLIMIT_FSIZE, m.MachineFile("system.reg.log").size(), [&] { set("Refused", "2"); });
   EXPECT_NE(error.find("system.reg.log: cannot be written: File too large"), std::string::npos) << error;
   EXPECT_EQ(Text(winsim::ReadHive(), "SOFTWARE\\Refused", "Refused"), "<none>");
-
   // The refusal closed the log: the next change opens it again, and with
   // no descriptor left that is refused too.
   int lowest_free = dup(0);
   close(lowest_free);
-  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
-  small = limit;
-  small.rlim_cur = static_cast<rlim_t>(lowest_free);
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &small), 0);
-  error.clear();
-  try {
-    set("Unopened", "2");
-  } catch (const winsim::MachineError& e) {
-    error = e.what();
-  }
-  setrlimit(RLIMIT_NOFILE, &limit);
+  error = refused(RLIMIT_NOFILE, lowest_free, [&] { set("Unopened", "2"); });
   EXPECT_NE(error.find("/system.reg.log: cannot be written: Too many open files"), std::string::npos) << error;
 
   set("Third", "3");

@@ -43,18 +43,19 @@ BOOL FailBool(DWORD code) {
 
 FileObject* FileOf(HANDLE handle) { return winsim::HandleAs<FileObject>(handle); }
 
+// A read of this many bytes or more is a large read: where the file is
+// (`position`, its offset, taken once) decides how it is done.
+constexpr DWORD kLargeRead = 1 << 20;
+
 // A large read makes the pages of its buffer present at once: faulting
 // them in one at a time, as the host's read does, costs several times the
 // copy itself (most of all on a virtual machine). Only the pages up to the
 // end of the file, so that nothing is allocated that stays unused. The
 // buffer's contents don't change.
-void MakeBufferPresent(int fd, char* buffer, DWORD count) {
+void MakeBufferPresent(int fd, off_t position, char* buffer, DWORD count) {
 #ifdef MADV_POPULATE_WRITE
-  constexpr DWORD kLargeRead = 1 << 20;
-  if (count < kLargeRead) return;
   struct stat st;
-  off_t position = lseek(fd, 0, SEEK_CUR);
-  if (fstat(fd, &st) != 0 || position < 0 || st.st_size <= position) return;
+  if (position < 0 || fstat(fd, &st) != 0 || st.st_size <= position) return;
   uint64_t to_fill = std::min<uint64_t>(count, static_cast<uint64_t>(st.st_size - position));
   uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   uintptr_t start = (reinterpret_cast<uintptr_t>(buffer) + page - 1) & ~(page - 1);
@@ -62,7 +63,7 @@ void MakeBufferPresent(int fd, char* buffer, DWORD count) {
   // A refusal (an older host, a bad buffer) leaves it to the read itself.
   if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
 #else
-  (void)fd, (void)buffer, (void)count;
+  (void)fd, (void)position, (void)buffer, (void)count;
 #endif
 }
 
@@ -79,9 +80,7 @@ struct FreeBounce {
 using Bounce = std::unique_ptr<char, FreeBounce>;
 constexpr size_t kBounceSize = 1 << 20;
 
-Bounce BounceFor(int fd, const char* buffer, DWORD count) {
-  if (count < kBounceSize) return nullptr;
-  off_t position = lseek(fd, 0, SEEK_CUR);
+Bounce BounceFor(off_t position, const char* buffer) {
   if (position < 0 || (reinterpret_cast<uintptr_t>(buffer) - static_cast<uintptr_t>(position)) % 64 == 0)
     return nullptr;
   return Bounce(static_cast<char*>(aligned_alloc(4096, kBounceSize)));
@@ -166,8 +165,9 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read_count, LPOVE
   if (!object->can_read) return FailBool(ERROR_ACCESS_DENIED);
   if (count > 0 && !buffer) return FailBool(998);  // ERROR_NOACCESS
   char* out = static_cast<char*>(buffer);
-  MakeBufferPresent(object->fd, out, count);
-  Bounce bounce = BounceFor(object->fd, out, count);
+  off_t position = count >= kLargeRead ? lseek(object->fd, 0, SEEK_CUR) : -1;
+  MakeBufferPresent(object->fd, position, out, count);
+  Bounce bounce = BounceFor(position, out);
   DWORD total = 0;
   while (total < count) {
     ssize_t n = ReadSome(object->fd, out + total, count - total, bounce.get());

@@ -11,7 +11,6 @@
 // per call may end by _exit (a forked test, a killed tool), so for them a
 // small system.reg stays whole by itself.
 //
-//
 //   REGEDIT4
 //   ; base <device> <inode> <size> <mtime seconds>.<nanoseconds>
 //   <record>...
@@ -34,10 +33,11 @@
 // and a killed process leaves the hive as before or after each change.
 //
 // The log is folded into system.reg (the whole hive written to a new file
-// renamed over it, then the log removed) when it outgrows system.reg and 64 KiB, and at
-// the exit of every process that saw a log, so that system.reg alone is the
-// whole hive whenever no program runs on the machine. A fold killed between
-// its two steps leaves a log whose base is gone: ignored, then removed.
+// renamed over it, then the log removed) when it outgrows system.reg and
+// 64 KiB, and at the exit of every process that saw a log, so that
+// system.reg alone is the whole hive whenever no program runs on the
+// machine. A fold killed between its two steps leaves a log whose base is
+// gone: ignored, then removed.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
