@@ -9,6 +9,7 @@ import shutil
 import time
 
 import registry
+import spooler_listing
 import winelib
 import wine_traces
 from sides import RUN_LIMIT, SETTLE_LIMIT, Result, StepResult, read_setup_log, read_state, set_quiet, stage_product
@@ -148,5 +149,7 @@ def run_wine(sc, args, wine, work, log):
         r.log = lines[sum(len(s.log) for s in result.steps):]
         r.state = read_state(prefix, result)
         r.state.registry = registry.read_wine_registry(prefix)
+        r.spooler = spooler_listing.run_wine(wine, prefix, os.path.dirname(args.ui_dll), work, number, RUN_LIMIT,
+                                             SETTLE_LIMIT)
         result.steps.append(r)
     return result
