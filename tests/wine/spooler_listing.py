@@ -182,6 +182,8 @@ def check_side(c, side, listing):
         c.check(f'{side}: ClosePrinter of the opened printer', listing.closed == 1)
 
 
+PRINTER_AS_ADDED = {'pPortName': 'ZENTAQPORT', 'pDriverName': 'ZENTAQ Printer Driver', 'pPrintProcessor': 'winprint',
+                    'pDatatype': 'RAW'}
 # What a step leaves the spooler listing: (monitor and port, driver, printer).
 PRESENCE = {'installed': (True, True, True), 'no-driver': (True, False, False), 'untouched': (False, False, False),
             'removed': (False, False, False), 'removed-entry-kept': (False, False, False)}
@@ -198,6 +200,17 @@ def check_presence(c, side, listing, state):
         c.check(f'{side}: {api} level {level} {verb} {name}', (entry is not None) == expected)
     c.check(f'{side}: OpenPrinterA of the product\'s printer {"succeeds" if printer else "fails"}',
             listing.opened is not None and bool(listing.opened[0]) == printer, f'{listing.opened}')
+    listed = listing.entry('EnumPrintersA', 2, 'pPrinterName', 'ZENTAQ')
+    if printer and listed not in (None, Ellipsis):
+        # Where the side lists printers (Wine): the printer as setup added it,
+        # with the print processor's default datatype, and GetPrinterA of it
+        # the same record.
+        got = {k: listed.get(k) for k in ('pPortName', 'pDriverName', 'pPrintProcessor', 'pDatatype')}
+        got['pPrintProcessor'] = (got['pPrintProcessor'] or '').lower()
+        c.check(f'{side}: EnumPrintersA lists the printer on its port, driver, print processor and datatype',
+                got == PRINTER_AS_ADDED, f'{got}')
+        c.check(f'{side}: GetPrinterA level 2 gives the record EnumPrintersA lists',
+                listing.records.get(('GetPrinterA', 2)) == [listed], f'{listing.records.get(("GetPrinterA", 2))}')
 
 
 # --- the two sides --------------------------------------------------------------------
