@@ -102,16 +102,17 @@ def run_sim(program, machine, work, number, limit):
     return listing
 
 
-def run_wine(wine, prefix, helpers, work, number, limit, settle):
+def run_wine(wine, prefix, helpers, work, number, limit):
     """The listing under Wine after step `number`: one more Wine process in the
-    prefix, which loads the spooler's monitors itself, as any application's does."""
+    prefix, which loads the spooler's monitors itself, as any application's
+    does. Started once setup has ended, before the prefix's Wine has wound
+    down (its wineserver then serves this process too, without a new start)."""
     import shutil
     import winelib
     target = winelib.host_path(prefix, 'c:\\spoolview.exe')
     if not os.path.exists(target):
         shutil.copyfile(os.path.join(helpers, 'spoolview.exe'), target)
     code, out, err = wine.run(['c:\\spoolview.exe'], wine.env(prefix), limit, prefix=prefix)
-    wine.wait_prefix(prefix, settle)
     listing = save(work, number, out)
     if code:
         listing.malformed.append(f'spoolview exit code {code}: {err.decode(errors="replace")[-500:]}')

@@ -133,6 +133,8 @@ def run_wine(sc, args, wine, work, log):
             finally:
                 with open(os.path.join(work, f'step{number}.stderr'), 'wb') as f:
                     f.write(err)
+            # What the spooler answers now, while the prefix's Wine is still up.
+            r.spooler = spooler_listing.run_wine(wine, prefix, os.path.dirname(args.ui_dll), work, number, RUN_LIMIT)
             wine.wait_prefix(prefix, SETTLE_LIMIT)
         finally:
             if answerer:
@@ -149,7 +151,5 @@ def run_wine(sc, args, wine, work, log):
         r.log = lines[sum(len(s.log) for s in result.steps):]
         r.state = read_state(prefix, result)
         r.state.registry = registry.read_wine_registry(prefix)
-        r.spooler = spooler_listing.run_wine(wine, prefix, os.path.dirname(args.ui_dll), work, number, RUN_LIMIT,
-                                             SETTLE_LIMIT)
         result.steps.append(r)
     return result
