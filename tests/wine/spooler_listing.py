@@ -21,6 +21,10 @@ PRODUCT_ENTRIES = [
     ('EnumPrinterDriversA', 3, 'pName', 'ZENTAQ Printer Driver'),
     ('EnumPrintersA', 2, 'pPrinterName', 'ZENTAQ'),
 ]
+# Every call the listing makes (where the side has it).
+EVERY_CALL = [('EnumMonitorsA', 1), ('EnumMonitorsA', 2), ('EnumPortsA', 1), ('EnumPortsA', 2),
+              ('EnumPrinterDriversA', 1), ('EnumPrinterDriversA', 2), ('EnumPrinterDriversA', 3),
+              ('EnumPrintersA', 2), ('GetPrinterDriverDirectoryA', 1)]
 # The calls whose `needed` is the records and their strings alone (no
 # DEVMODE or security descriptor): exactly count * record size + the
 # strings' characters, one or two bytes each.
@@ -153,6 +157,8 @@ def check_side(c, side, listing):
     records as it says; every string inside the buffer, past the records;
     `needed` of the packed calls the records and their strings alone."""
     c.check(f'{side}: spooler listing readable', not listing.malformed, '; '.join(listing.malformed)[:500])
+    missing = [key for key in EVERY_CALL if key not in listing.calls and not (key[0] in listing.unavailable)]
+    c.check(f'{side}: spooler listing complete', not missing and listing.opened is not None, f'{missing} missing')
     for (api, level), calls in sorted(listing.calls.items()):
         probe, fill = calls.get('probe'), calls.get('fill')
         name = f'{side}: {api} level {level}'

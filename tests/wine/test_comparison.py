@@ -245,6 +245,11 @@ class Faults(unittest.TestCase):
         def wide(r):
             r.spooler = listing(width=2)
         self.assertCaught(self.install(wide), 'EnumPortsA level 2 bytes of a character')
+        # A listing that ended early (the program failed), after an uninstall as well.
+        def cut(r):
+            r.spooler = spooler_listing.parse('')
+        self.assertCaught(self.install(cut, on_both=True, step=sides.Step(['uninstall'], state='removed')),
+                          'sim: spooler listing complete')
         # After an uninstall the product's entries are gone on both sides.
         def removed(r):
             r.spooler = listing(port=False)
