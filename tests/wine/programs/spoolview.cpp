@@ -18,6 +18,8 @@
 //
 // Built with mingw-w64 (under Wine) and over the simulated machine (its
 // WINSIM_ROOT), from the same source.
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -100,27 +102,37 @@ class Listing {
     line_ += std::string("\t") + field + "=";
     if (!block) {
       line_ += "\\N";
-    } else {
-      const BYTE* p = static_cast<const BYTE*>(block);
-      bool inside = p >= buffer_ + strings_ && p <= buffer_ + size_ && bytes <= size_t(buffer_ + size_ - p);
-      if (!inside) Misplaced(field, p);
-      line_ += inside ? "inside" : "\\?";
+      return;
     }
+    bool inside = Holds(block, bytes);
+    if (!inside) Misplaced(field, static_cast<const BYTE*>(block));
+    line_ += inside ? "inside" : "\\?";
+  }
+
+  // `bytes` bytes from `p` lie in the buffer, past the records. Compared as
+  // numbers: a pointer that a faulty spooler left may point anywhere.
+  bool Holds(const void* p, size_t bytes) const {
+    uintptr_t at = reinterpret_cast<uintptr_t>(p), start = reinterpret_cast<uintptr_t>(buffer_);
+    return at >= start + strings_ && at < start + size_ && bytes <= start + size_ - at;
   }
 
   void End() { printf("%s\n", line_.c_str()); }
 
  private:
-  // Inside the string area, with its end (one NUL, or two for a
-  // multi-string) before the buffer's.
+  // Inside the string area, with its end (one NUL; two for a multi-string
+  // that isn't empty) before the buffer's.
   bool Inside(const char* field, const char* text, int nuls) {
     const BYTE* p = reinterpret_cast<const BYTE*>(text);
-    bool inside = p >= buffer_ + strings_ && p < buffer_ + size_;
+    bool inside = Holds(p, 1);
     if (inside) {
-      size_t left = buffer_ + size_ - p, at = 0;
-      int found = 0;
-      for (; at < left && found < nuls; ++at) found = p[at] ? (nuls == 2 ? 0 : found) : found + 1;
-      inside = found == nuls;
+      size_t left = reinterpret_cast<uintptr_t>(buffer_) + size_ - reinterpret_cast<uintptr_t>(p);
+      if (nuls == 1 || p[0] == 0) {
+        inside = memchr(p, 0, left) != nullptr;
+      } else {
+        size_t at = 1;
+        while (at < left && (p[at] || p[at - 1])) ++at;
+        inside = at < left;
+      }
     }
     if (!inside) Misplaced(field, p);
     return inside;
@@ -128,7 +140,8 @@ class Listing {
 
   void Misplaced(const char* field, const BYTE* p) {
     printf("misplaced\t%s\t%lu\t%lu\t%s\t%ld\n", api_, static_cast<unsigned long>(level_),
-           static_cast<unsigned long>(index_), field, static_cast<long>(p - buffer_));
+           static_cast<unsigned long>(index_), field,
+           static_cast<long>(reinterpret_cast<intptr_t>(p) - reinterpret_cast<intptr_t>(buffer_)));
   }
 
   const char* api_;
@@ -248,7 +261,10 @@ void PrinterInfo2(Listing* out, const BYTE* record) {
   out->String("pDriverName", p->pDriverName);
   out->String("pComment", p->pComment);
   out->String("pLocation", p->pLocation);
-  out->Block("pDevMode", p->pDevMode, p->pDevMode ? sizeof(DEVMODEA) : 0);
+  // The DEVMODE's own size once its head is known to be in the buffer.
+  const DEVMODEA* devmode = p->pDevMode;
+  size_t head = offsetof(DEVMODEA, dmDriverExtra) + sizeof(WORD);
+  out->Block("pDevMode", devmode, out->Holds(devmode, head) ? devmode->dmSize + devmode->dmDriverExtra : head);
   out->String("pSepFile", p->pSepFile);
   out->String("pPrintProcessor", p->pPrintProcessor);
   out->String("pDatatype", p->pDatatype);
