@@ -97,10 +97,11 @@ class Step:
 
 class Scenario:
     """`pscript`: on 9x, the system's PostScript driver is in the driver
-    directory (as setup requires)."""
+    directory (as setup requires); `hidden`: the product's files in
+    res\\drivedir carry the hidden attribute."""
 
-    def __init__(self, name, system, steps, pscript=True):
-        self.name, self.system, self.steps, self.pscript = name, system, steps, pscript
+    def __init__(self, name, system, steps, pscript=True, hidden=False):
+        self.name, self.system, self.steps, self.pscript, self.hidden = name, system, steps, pscript, hidden
 
     @property
     def nt(self):
@@ -202,6 +203,13 @@ def stage_product(args, zentaq_root):
     for name in ('ztqmon.dll', 'ztqmon95.dll'):
         shutil.copyfile(args.monitor_dll, os.path.join(drivedir, name))
     shutil.copyfile(args.ui_dll, os.path.join(drivedir, 'Zentaqui.dll'))
+
+
+def staged_driver_files(zentaq_root):
+    """The product's files in res\\drivedir, as Windows paths."""
+    drivedir = os.path.join(zentaq_root, 'res', 'drivedir')
+    return sorted('c:\\zentaq\\res\\drivedir\\' + name for name in os.listdir(drivedir)
+                  if os.path.isfile(os.path.join(drivedir, name)))
 
 
 # The configuration file as an administrator's deployment may leave it for a
@@ -310,6 +318,10 @@ def release_libraries(machine):
         f.write(re.sub(r'(?ms)^\[loaded\]\n.*?(?=^\[|\Z)', '', text))
 
 
+def close_standard_input():
+    os.close(0)
+
+
 def run_sim(sc, args, work, log, module_path):
     machine = os.path.join(work, 'machine')
     if os.path.exists(machine):
@@ -325,6 +337,9 @@ def run_sim(sc, args, work, log, module_path):
     stage_product(args, zentaq)
     if not sc.nt and not sc.pscript:
         os.remove(winelib.host_path(machine, 'C:\\WINDOWS\\SYSTEM\\Pscript.drv'))
+    if sc.hidden:
+        with open(os.path.join(machine, 'machine.ini'), 'a') as f:
+            f.write('[attributes]\n' + ''.join(f'{path} = hidden\n' for path in staged_driver_files(zentaq)))
 
     system_dir, driver_dir = sim_directories(sc.system)
     result = Result(system_dir, driver_dir, module_path.rsplit('\\', 1)[0])
@@ -340,8 +355,12 @@ def run_sim(sc, args, work, log, module_path):
         with open(os.path.join(machine, 'answers'), 'w') as f:
             f.write(''.join(a + '\n' for a in step.answers))
         log(f'simulated {sc.system}: setup {" ".join(step.args)}')
+        # setup.exe is a windowed program: Windows starts it without a
+        # standard input. The simulated side runs without one too (file
+        # descriptor 0 closed), so the machine's first open gets descriptor 0.
         run = subprocess.run([args.sim_setup, *step.args], env=dict(os.environ, WINSIM_ROOT=machine),
-                             stdin=subprocess.DEVNULL, capture_output=True, timeout=SIM_LIMIT)
+                             stdin=subprocess.DEVNULL, capture_output=True, timeout=SIM_LIMIT,
+                             preexec_fn=close_standard_input)
         for kind, data in (('stdout', run.stdout), ('stderr', run.stderr)):
             with open(os.path.join(work, f'step{number}.{kind}'), 'wb') as f:
                 f.write(data)

@@ -11,7 +11,8 @@ import time
 import registry
 import winelib
 import wine_traces
-from sides import RUN_LIMIT, SETTLE_LIMIT, Result, StepResult, read_setup_log, read_state, set_quiet, stage_product
+from sides import (RUN_LIMIT, SETTLE_LIMIT, Result, StepResult, read_setup_log, read_state, set_quiet, stage_product,
+                   staged_driver_files)
 
 LAUNCHER = 'c:\\launcher.exe'
 LAUNCH_RESULT = 'c:\\launch.txt'
@@ -27,9 +28,25 @@ STAND_INS = ['c:\\zentaq\\rundll32.exe', 'c:\\started.exe']
 BOX_KEYS = {'yes': 'Return', 'ok': 'Return', 'no': 'n'}
 
 
-def stage(sc, args, prefix, info):
+def hide(prefix, paths, log):
+    """The hidden attribute as Wine keeps it: the DOS attributes in the
+    file's user.DOSATTRIB extended attribute, in Samba's text form. Where
+    the file system keeps no extended attributes the files stay visible to
+    Wine, which the scenario's log says."""
+    for path in paths:
+        try:
+            os.setxattr(winelib.host_path(prefix, path), 'user.DOSATTRIB', b'0x2')
+        except OSError as e:
+            log(f'NOTE: {path} not hidden on Wine\'s side ({e.strerror}): only the simulated side sees the '
+                f'files hidden')
+            return
+
+
+def stage(sc, args, prefix, info, log):
     zentaq = winelib.host_path(prefix, 'c:\\zentaq')
     stage_product(args, zentaq)
+    if sc.hidden:
+        hide(prefix, staged_driver_files(zentaq), log)
     shutil.copyfile(args.setup_exe, os.path.join(zentaq, 'setup.exe'))
     helpers = os.path.dirname(args.ui_dll)
     shutil.copyfile(os.path.join(helpers, 'launcher.exe'), winelib.host_path(prefix, LAUNCHER))
@@ -94,7 +111,7 @@ def run_wine(sc, args, wine, work, log):
     prefix = os.path.join(work, 'prefix')
     winelib.copy_prefix(os.path.join(args.work, 'templates', str(wine.bits), 'prefix'), prefix)
     winelib.set_windows_version(prefix, sc.wine_version(wine.bits))
-    zentaq = stage(sc, args, prefix, info)
+    zentaq = stage(sc, args, prefix, info, log)
 
     # setup.exe is started as C:\zentaq\setup.exe, the drive spelled as Wine
     # spelled dirs.exe's (C:): Windows and Wine give a program the path it
