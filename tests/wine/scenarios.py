@@ -61,9 +61,9 @@ SCENARIOS = {s.name: s for s in [
     # writes it (the section's header, then Uninstall), Quiet reads its
     # default and the readme page is opened.
     Scenario('install_shipped_98', '98', [Step(quiet=None)]),
-    # The product's driver files hidden (a copy that kept the attribute):
-    # setup opens them for reading as any other, and its copies are plain.
-    Scenario('install_hidden_xp', 'xp', [Step()], hidden=True),
+    # The product's files read-only, as copied from a CD, and hidden: setup
+    # opens them for reading as any other file, and its copies are plain.
+    Scenario('install_marked_xp', 'xp', [Step()], marked=True),
     # Without the 9x PostScript driver: the user is guided to it (a box, its
     # download page, the Add Printer wizard) and the install ends with 1603.
     Scenario('install_98_no_pscript', '98', [Step(answers=['ok'], exit=FAILURE, state='no-driver')], pscript=False),

@@ -97,11 +97,11 @@ class Step:
 
 class Scenario:
     """`pscript`: on 9x, the system's PostScript driver is in the driver
-    directory (as setup requires); `hidden`: the product's files in
-    res\\drivedir carry the hidden attribute."""
+    directory (as setup requires); `marked`: the product's files in
+    res\\drivedir are read-only and hidden."""
 
-    def __init__(self, name, system, steps, pscript=True, hidden=False):
-        self.name, self.system, self.steps, self.pscript, self.hidden = name, system, steps, pscript, hidden
+    def __init__(self, name, system, steps, pscript=True, marked=False):
+        self.name, self.system, self.steps, self.pscript, self.marked = name, system, steps, pscript, marked
 
     @property
     def nt(self):
@@ -337,9 +337,9 @@ def run_sim(sc, args, work, log, module_path):
     stage_product(args, zentaq)
     if not sc.nt and not sc.pscript:
         os.remove(winelib.host_path(machine, 'C:\\WINDOWS\\SYSTEM\\Pscript.drv'))
-    if sc.hidden:
+    if sc.marked:
         with open(os.path.join(machine, 'machine.ini'), 'a') as f:
-            f.write('[attributes]\n' + ''.join(f'{path} = hidden\n' for path in staged_driver_files(zentaq)))
+            f.write('[attributes]\n' + ''.join(f'{path} = readonly hidden\n' for path in staged_driver_files(zentaq)))
 
     system_dir, driver_dir = sim_directories(sc.system)
     result = Result(system_dir, driver_dir, module_path.rsplit('\\', 1)[0])

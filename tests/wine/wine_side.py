@@ -28,25 +28,30 @@ STAND_INS = ['c:\\zentaq\\rundll32.exe', 'c:\\started.exe']
 BOX_KEYS = {'yes': 'Return', 'ok': 'Return', 'no': 'n'}
 
 
-def hide(prefix, paths, log):
-    """The hidden attribute as Wine keeps it: the DOS attributes in the
-    file's user.DOSATTRIB extended attribute, in Samba's text form. Where
-    the file system keeps no extended attributes the files stay visible to
-    Wine, which the scenario's log says."""
+def mark(prefix, wine, paths, log):
+    """The product's files read-only and hidden, as Wine keeps the two
+    attributes: read-only in the file's Unix write bits, set by Wine's own
+    attrib command; hidden in the user.DOSATTRIB extended attribute, in
+    Samba's text form (written here: Wine's attrib doesn't take +R and +H
+    at once). Where either can't be kept the scenario's log says so, and
+    only the simulated side sees that attribute."""
     for path in paths:
         try:
             os.setxattr(winelib.host_path(prefix, path), 'user.DOSATTRIB', b'0x2')
         except OSError as e:
             log(f'NOTE: {path} not hidden on Wine\'s side ({e.strerror}): only the simulated side sees the '
                 f'files hidden')
-            return
+            break
+    wine.run(['attrib', '+r', 'c:\\zentaq\\res\\drivedir\\*'], wine.env(prefix), RUN_LIMIT, prefix=prefix)
+    wine.wait_prefix(prefix, SETTLE_LIMIT)
+    writable = [p for p in paths if os.stat(winelib.host_path(prefix, p)).st_mode & 0o222]
+    if writable:
+        log(f'NOTE: Wine\'s attrib left {len(writable)} files writable: only the simulated side sees them read-only')
 
 
-def stage(sc, args, prefix, info, log):
+def stage(sc, args, prefix, info):
     zentaq = winelib.host_path(prefix, 'c:\\zentaq')
     stage_product(args, zentaq)
-    if sc.hidden:
-        hide(prefix, staged_driver_files(zentaq), log)
     shutil.copyfile(args.setup_exe, os.path.join(zentaq, 'setup.exe'))
     helpers = os.path.dirname(args.ui_dll)
     shutil.copyfile(os.path.join(helpers, 'launcher.exe'), winelib.host_path(prefix, LAUNCHER))
@@ -111,7 +116,9 @@ def run_wine(sc, args, wine, work, log):
     prefix = os.path.join(work, 'prefix')
     winelib.copy_prefix(os.path.join(args.work, 'templates', str(wine.bits), 'prefix'), prefix)
     winelib.set_windows_version(prefix, sc.wine_version(wine.bits))
-    zentaq = stage(sc, args, prefix, info, log)
+    zentaq = stage(sc, args, prefix, info)
+    if sc.marked:
+        mark(prefix, wine, staged_driver_files(zentaq), log)
 
     # setup.exe is started as C:\zentaq\setup.exe, the drive spelled as Wine
     # spelled dirs.exe's (C:): Windows and Wine give a program the path it
