@@ -304,7 +304,7 @@ def main():
     # A listing reads the project's own files and leaves the work folder alone.
     if not args.list:
         copy_tree(tree)
-    found = all_sites(ROOT if args.list else tree, target.folders, target.excluded)
+    found = every_site = all_sites(ROOT if args.list else tree, target.folders, target.excluded)
     if args.lines:
         with open(args.lines) as f:
             lines = set(f.read().split())
@@ -331,7 +331,9 @@ def main():
 
     equivalent = read_equivalent(args.target)
     for entry in equivalent:
-        if not any(equivalence({entry: ''}, m) is not None for m in found):
+        # Every site, not only the lines sampled: an entry for a line the
+        # lines file leaves out still matches its mutant.
+        if not any(equivalence({entry: ''}, m) is not None for m in every_site):
             print('mutate: %s: an entry that matches no mutant any more: %s %s' %
                   (os.path.basename(EQUIVALENT_FILE), entry[0], entry[2]), flush=True)
     configure(tree, build, windows=wine)
