@@ -14,7 +14,7 @@ import re
 
 from differences import (DRIVER_EXTRAS, NULL_STRINGS, PRINTER_EXTRAS, StepContext, explain_errors,
                          norm_driver_directory, norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
-                         norm_printer, norm_traces)
+                         norm_printer, norm_services, norm_traces)
 from registry import REG_BINARY, REG_DWORD, REG_SZ
 from sides import (DRIVER_NAME, INIFILEMAPPING_KEY, MONITOR_KEY, PORT_KEY, PRINT, PRINTER_DATA_KEY, PRINTER_KEY,
                    SERVICE_CONTROL_STOP, UNINSTALL_KEY)
@@ -291,7 +291,7 @@ def compare(sc, wine, sim, product, bits, log):
         c.field('progress traces', paths_to_symbols(w.stdout, wine), paths_to_symbols(s.stdout, sim),
                 norm_traces(ctx))
         c.field('message boxes (caption, text, type, answer)', w.boxes, s.boxes)
-        c.field('spooler service requests', w.services, s.services)
+        c.field('spooler service requests (and whether each succeeded)', w.services, s.services, norm_services)
         c.field('processes started (command line, creation flags, STARTUPINFO dwFlags, wShowWindow)',
                 w.processes, s.processes)
         c.field('AddPrinterDriver\'s DRIVER_INFO', dependent_files_as_traced(driver_passed(w, wine)),

@@ -129,7 +129,7 @@ class StepResult:
         self.stamps_ok = True
         self.stdout = ''
         self.boxes = []         # (caption, text, type, answer) in order
-        self.services = []      # ('control', service, code) | ('start', service) in order
+        self.services = []      # ('control', service, code, succeeded) | ('start', service, succeeded) in order
         self.processes = []     # (command line, creation flags, STARTUPINFO dwFlags, wShowWindow) in order
         self.driver = None      # the DRIVER_INFO that AddPrinterDriver got: {'cVersion': N, 'pDriverPath': ...}
         self.errors = []        # Wine's err channel, setup's own process
@@ -271,10 +271,10 @@ def read_journal(lines, s):
         fields = [unescape_journal(f) for f in line.split('\t')]
         if fields[0] == 'MessageBox' and len(fields) >= 5:
             s.boxes.append((fields[1], fields[3], int(fields[2], 16), ANSWERS.get(int(fields[4]), int(fields[4]))))
-        elif fields[0] == 'ControlService' and len(fields) >= 3:
-            s.services.append(('control', fields[1], int(fields[2])))
-        elif fields[0] == 'StartService' and len(fields) >= 2:
-            s.services.append(('start', fields[1]))
+        elif fields[0] == 'ControlService' and len(fields) >= 4:
+            s.services.append(('control', fields[1], int(fields[2]), fields[3] == '0'))
+        elif fields[0] == 'StartService' and len(fields) >= 3:
+            s.services.append(('start', fields[1], fields[2] == '0'))
         elif fields[0] == 'CreateProcess' and len(fields) >= 5:
             s.processes.append((fields[1], int(fields[2], 16), int(fields[3], 16), int(fields[4])))
 

@@ -125,12 +125,27 @@ class Faults(unittest.TestCase):
             self.assertCaught(self.install(fault), 'AddPrinterDriver\'s DRIVER_INFO')
 
     def test_service_requests(self):
+        def restart(r, stopped=True, started=True):
+            r.services = [('control', 'Spooler', 1, stopped), ('start', 'Spooler', started)]
         def pause(r):
-            r.services = [('control', 'Spooler', 2), ('start', 'Spooler')]
-        self.assertCaught(self.install(pause, on_both=True), 'every service request a stop or start')
+            r.services = [('control', 'Spooler', 2, True), ('start', 'Spooler', True)]
         def other_service(r):
-            r.services = [('control', 'Spooler ', 1), ('start', 'Spooler')]
-        self.assertCaught(self.install(other_service), 'spooler service requests')
+            r.services = [('control', 'Spooler ', 1, False), ('start', 'Spooler', True)]
+
+        def run(wine_fault, sim_fault):
+            wine, sim = as_wine(installed()), installed()
+            wine_fault(wine)
+            sim_fault(sim)
+            return self.run_compare([sides.Step()], [wine], [sim])
+        # Wine's first stop finds its spooler service not started.
+        self.assertEqual(run(lambda r: restart(r, stopped=False), restart), [])
+        self.assertCaught(self.install(pause, on_both=True), 'every service request a stop or start')
+        self.assertCaught(run(other_service, restart), 'spooler service requests')
+        # Wine's first stop succeeding is no longer Wine's form; a start that
+        # failed on one side only is a difference.
+        self.assertCaught(run(restart, restart), 'spooler service requests')
+        self.assertCaught(run(lambda r: restart(r, stopped=False), lambda r: restart(r, started=False)),
+                          'spooler service requests')
 
     def test_message_box_types(self):
         def yes_no(r):
