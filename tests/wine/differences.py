@@ -84,6 +84,13 @@ DIFFERENCES = {
         'request finds the service stopped and fails (ERROR_SERVICE_NOT_ACTIVE). Windows starts its spooler at '
         'boot, and the simulated one runs: the stop succeeds. Only the first request of a step, a stop; there '
         'Wine\'s failure is required, and every later request must succeed or fail alike.'),
+    'profile-rewritten-whole': (
+        'the calls outside the spooler: a profile file that another program wrote',
+        'Wine\'s WritePrivateProfileStringA loads the whole file and writes every line back in its own form '
+        '(kernel32 profile.c, PROFILE_Load and PROFILE_Save): CR LF line ends, blank lines dropped, blanks around '
+        '"=" removed. Windows changes only the line of the key it writes and keeps the others as they were, as '
+        'the simulated machine does. Only for the file that callview writes by hand; there the simulated side '
+        'must have kept its lines, and Wine\'s form of them is required from Wine.'),
     'port-order': (
         'the install\'s progress traces',
         'Wine\'s spooler lists the ports of a monitor that AddMonitor registered in the running process ahead '
