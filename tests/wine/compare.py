@@ -12,9 +12,10 @@ import hashlib
 import os
 import re
 
+import spooler_listing
 from differences import (DRIVER_EXTRAS, NULL_STRINGS, PRINTER_EXTRAS, StepContext, explain_errors,
                          norm_driver_directory, norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
-                         norm_printer, norm_services, norm_traces)
+                         norm_printer, norm_services, norm_spooler_entry, norm_spooler_width, norm_traces)
 from registry import REG_BINARY, REG_DWORD, REG_SZ
 from sides import (DRIVER_NAME, INIFILEMAPPING_KEY, MONITOR_KEY, PORT_KEY, PRINT, PRINTER_DATA_KEY, PRINTER_KEY,
                    SERVICE_CONTROL_STOP, UNINSTALL_KEY)
@@ -297,6 +298,10 @@ def compare(sc, wine, sim, product, bits, log):
         c.field('AddPrinterDriver\'s DRIVER_INFO', dependent_files_as_traced(driver_passed(w, wine)),
                 dependent_files_as_traced(driver_passed(s, sim)))
         compare_state(c, ctx, w.state, s.state)
+        if w.spooler is None or s.spooler is None:
+            c.check('spooler listing on both sides', False, f'wine {w.spooler}, sim {s.spooler}')
+        else:
+            spooler_listing.compare_step(c, ctx, w.spooler, s.spooler, norm_spooler_entry, norm_spooler_width)
     return c
 
 

@@ -97,6 +97,20 @@ DIFFERENCES = {
         'of the others, so ZENTAQPORT heads EnumPortsA\'s list and setup traces "Port found"; monitors loaded '
         'at the spooler\'s start come in the registry\'s order, the local ports first, which is the order the '
         'simulated spooler always lists (setup only traces which port is first).'),
+    'enum-needed-ansi': (
+        'what EnumMonitorsA and EnumPortsA ask for',
+        'Wine\'s EnumMonitorsA and EnumPortsA (winspool.drv info.c) call the W function, then work out the size '
+        'of the ANSI records and report that as needed ("W2k require the buffersize from EnumPortsW also for '
+        'EnumPortsA. We use the smaller Ansi-Size to avoid conflicts with fixed Buffers of old Apps."): one '
+        'byte a character. The NT spooler reports the size of the Unicode answer, two bytes a character, as '
+        'the simulated spooler does on NT; Windows 9x\'s spooler is ANSI and asks for one, as both sides do '
+        'there. Only on NT, where Wine\'s size is the one-byte form and the simulated one the two-byte form.'),
+    'monitor-environment-nt-x86': (
+        'the monitor\'s pEnvironment in EnumMonitorsA level 2',
+        'Wine\'s localspl fills pEnvironment of every monitor with "Windows NT x86" whatever version it reports '
+        '(get_local_monitors: "we install and return only monitors for Windows NT x86"); Windows 98, and the '
+        'simulated 98, give "Windows 4.0". Only there: Wine\'s value "Windows NT x86", the simulated one '
+        '"Windows 4.0".'),
 }
 
 NULL_STRINGS = ['Description', 'Location', 'Parameters', 'Separator File', 'Share Name']
@@ -244,6 +258,27 @@ def norm_driver_directory(ctx):
             return wine[:-4] + '\\w32x86', sim, ['environment-64']
         if not ctx.nt and wine.endswith('\\win40'):
             return sim, sim, ['driver-directory-98']
+        return wine, sim, []
+    return normalise
+
+
+def norm_spooler_entry(ctx):
+    """A product's entry in what the spooler lists: a monitor's environment
+    in Wine's fixed form."""
+    def normalise(wine, sim):
+        if not wine or not sim or 'pEnvironment' not in sim or 'pDLLName' not in sim:
+            return wine, sim, []
+        if not ctx.nt and wine.get('pEnvironment') == 'Windows NT x86' and sim['pEnvironment'] == 'Windows 4.0':
+            return wine, dict(sim, pEnvironment='Windows NT x86'), ['monitor-environment-nt-x86']
+        return wine, sim, []
+    return normalise
+
+
+def norm_spooler_width(ctx):
+    """The bytes a character takes in the `needed` of EnumMonitorsA and EnumPortsA."""
+    def normalise(wine, sim):
+        if ctx.nt and sim == 2:
+            return wine, 1, ['enum-needed-ansi']
         return wine, sim, []
     return normalise
 

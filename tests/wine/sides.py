@@ -12,6 +12,7 @@ import subprocess
 import time
 
 import registry
+import spooler_listing
 import winelib
 
 # Time limits, in seconds. Generous: under qemu's i386 emulation every Wine
@@ -132,6 +133,7 @@ class StepResult:
         self.services = []      # ('control', service, code, succeeded) | ('start', service, succeeded) in order
         self.processes = []     # (command line, creation flags, STARTUPINFO dwFlags, wShowWindow) in order
         self.driver = None      # the DRIVER_INFO that AddPrinterDriver got: {'cVersion': N, 'pDriverPath': ...}
+        self.spooler = None     # what the spooler answers afterwards (spooler_listing.Listing)
         self.errors = []        # Wine's err channel, setup's own process
         self.wine_errors = ''   # Wine's err channel, every process, for the differences that show there
         self.notes = []
@@ -380,5 +382,6 @@ def run_sim(sc, args, work, log, module_path):
         s.state.registry = registry.read_sim_registry(machine)
         if step.install:
             s.driver = sim_driver_passed(s.state)
+        s.spooler = spooler_listing.run_sim(args.sim_spoolview, machine, work, number, SIM_LIMIT)
         result.steps.append(s)
     return result

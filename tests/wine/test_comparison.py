@@ -11,6 +11,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import compare  # noqa: E402
 import sides  # noqa: E402
+import spooler_listing  # noqa: E402
 from registry import REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_SZ  # noqa: E402
 
 PRODUCT = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'product')
@@ -36,6 +37,33 @@ def put(registry, path, values):
         key[name.lower()] = (name, *value)
 
 
+def listing(width=2, port=True, monitor_name='ZENTAQ Monitor', extra=()):
+    """spoolview's output after an install: the local monitor and port and
+    the product's; `needed` with `width` bytes a character (2: the NT
+    spooler's, 1: Wine's)."""
+    monitors = [('Local Port', 'Windows NT x86', 'localspl.dll'), (monitor_name, 'Windows NT x86', 'ztqmon.dll')]
+    ports = [('LPT1:', 'Local Port', 'Local Port', '0x1', '0x0')]
+    if port:
+        ports.append(('ZENTAQPORT', 'ZENTAQ Monitor', 'ZENTAQ Redirected Port', '0x1', '0x0'))
+    lines = []
+    for api, level, size, fields, rows in (
+            ('EnumMonitorsA', 1, 8, ['pName'], [m[:1] for m in monitors]),
+            ('EnumMonitorsA', 2, 24, ['pName', 'pEnvironment', 'pDLLName'], monitors),
+            ('EnumPortsA', 1, 8, ['pName'], [p[:1] for p in ports]),
+            ('EnumPortsA', 2, 32, ['pPortName', 'pMonitorName', 'pDescription', 'fPortType', 'Reserved'], ports)):
+        needed = len(rows) * size + width * sum(len(v) + 1 for row in rows for v in row if not v.startswith('0x'))
+        lines += [f'call\t{api}\t{level}\tprobe\t0\t0x7a\t{needed}\t0\t0\t0',
+                  f'call\t{api}\t{level}\tfill\t1\t0xdeadbeef\t{needed}\t{len(rows)}\t{needed}\t{size}']
+        lines += [f'record\t{api}\t{level}\t{i}\t' + '\t'.join(f'{f}={v}' for f, v in zip(fields, row))
+                  for i, row in enumerate(rows)]
+    lines += ['unavailable\tEnumPrinterDriversA', 'unavailable\tEnumPrintersA',
+              'call\tGetPrinterDriverDirectoryA\t1\tprobe\t0\t0x7a\t41\t0\t0\t0',
+              'call\tGetPrinterDriverDirectoryA\t1\tfill\t1\t0xdeadbeef\t41\t0\t41\t0',
+              'record\tGetPrinterDriverDirectoryA\t1\t0\tpath=' + DRIVERS.replace('\\', '\\\\'),
+              'open\tZENTAQ\t1\t0xdeadbeef', 'unavailable\tGetPrinterA', 'close\tZENTAQ\t1', *extra]
+    return spooler_listing.parse('\n'.join(lines) + '\n')
+
+
 def installed(log_tail=(), traces=TRACES):
     """A step result of an NT install that left everything as it should."""
     r = sides.StepResult()
@@ -46,6 +74,7 @@ def installed(log_tail=(), traces=TRACES):
                 'pConfigFile': DRIVERS + '\\Zentaqui.dll', 'pHelpFile': DRIVERS + '\\Pscript.hlp',
                 'pDependentFiles': None}
     r.state.ini = {'Parameters': {'Quiet': '0'}}
+    r.spooler = listing()
     reg = r.state.registry
     put(reg, sides.PORT_KEY, compare.expected_port_record(MODULE))
     put(reg, sides.MONITOR_KEY, {'Driver': sz('ztqmon.dll')})
@@ -72,6 +101,7 @@ def as_wine(r):
     for name in compare.NULL_STRINGS:
         values.pop(name.lower(), None)
     r.stdout = r.stdout.replace('Enumerating ports\n\n', 'Enumerating ports\n\nPort found\n\n')
+    r.spooler = listing(width=1)
     return r
 
 
@@ -202,6 +232,39 @@ class Faults(unittest.TestCase):
         self.assertCaught(self.install(stray), 'driver record')
         self.assertCaught(self.install(stray, on_both=True), 'sim: printer record holds the values of a printer')
         self.assertCaught(self.install(stray, on_both=True), 'sim: driver record holds the values of a driver')
+
+    def test_what_the_spooler_answers(self):
+        def port_missing(r):
+            r.spooler = listing(port=False)
+        def monitor_unnamed(r):
+            r.spooler = listing(monitor_name='')
+        def string_outside(r):
+            r.spooler = listing(extra=['misplaced\tEnumPortsA\t2\t1\tpDescription\t-24'])
+        # The product's entries on one side only, and each side's own form.
+        self.assertCaught(self.install(port_missing), 'spooler: EnumPortsA level 2 entry ZENTAQPORT')
+        self.assertCaught(self.install(port_missing, on_both=True), 'sim: EnumPortsA level 1 lists ZENTAQPORT')
+        self.assertCaught(self.install(monitor_unnamed), 'spooler: EnumMonitorsA level 1 entry ZENTAQ Monitor')
+        self.assertCaught(self.install(monitor_unnamed, on_both=True), 'sim: EnumMonitorsA level 2 lists ZENTAQ')
+        self.assertCaught(self.install(string_outside, on_both=True), 'sim: every string inside its buffer')
+        self.assertCaught(self.install(string_outside), 'wine: every string inside its buffer')
+        # Records spaced as level-2 ones (24 bytes) in a level-1 answer: needed no longer adds up.
+        def spaced(r):
+            r.spooler = listing(width=1)
+            calls = r.spooler.calls[('EnumMonitorsA', 1)]
+            wider = 2 * (24 - 8)
+            calls['probe'] = calls['probe'][:2] + (calls['probe'][2] + wider,) + calls['probe'][3:]
+            fill = calls['fill']
+            calls['fill'] = fill[:2] + (fill[2] + wider, fill[3], fill[4] + wider, fill[5])
+        self.assertCaught(self.install(spaced), 'wine: EnumMonitorsA level 1: needed is the records')
+        # Where the NT spooler asks for two bytes a character, Wine must ask for one.
+        def wide(r):
+            r.spooler = listing(width=2)
+        self.assertCaught(self.install(wide), 'EnumPortsA level 2 bytes of a character')
+        # After an uninstall the product's entries are gone on both sides.
+        def removed(r):
+            r.spooler = listing(port=False)
+        self.assertCaught(self.install(removed, on_both=True, step=sides.Step(['uninstall'], state='removed')),
+                          'sim: EnumMonitorsA level 1 does not list ZENTAQ Monitor')
 
 
 if __name__ == '__main__':

@@ -18,6 +18,7 @@ import compare  # noqa: E402
 import differences  # noqa: E402
 import registry  # noqa: E402
 import sides  # noqa: E402
+import spooler_listing  # noqa: E402
 import wine_traces  # noqa: E402
 import winelib  # noqa: E402
 from registry import REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ  # noqa: E402
@@ -297,6 +298,37 @@ class Differences(unittest.TestCase):
         self.assertEqual(self.absorbed(differences.norm_driver_key(context(bits=64)), wine, sim),
                          ['driver-version-key', 'environment-64'])
         self.assertIsNone(self.absorbed(differences.norm_driver_key(context(bits=32)), wine, sim))
+
+
+SPOOLVIEW = (
+    'call\tEnumPortsA\t2\tprobe\t0\t0x7a\t88\t0\t0\t0\n'
+    'call\tEnumPortsA\t2\tfill\t1\t0x7a\t88\t2\t88\t32\n'
+    'record\tEnumPortsA\t2\t0\tpPortName=C:\\\\a\\tb\tpMonitorName=\\N\tpDescription=x=y\tfPortType=0x1\tReserved=0x0\n'
+    'record\tEnumPortsA\t2\t1\tpPortName=zentaqport\tpMonitorName=M\tpDescription=\\?\tfPortType=0x1\tReserved=0x0\n'
+    'misplaced\tEnumPortsA\t2\t1\tpDescription\t-8\n'
+    'unavailable\tEnumPrintersA\n'
+    'open\tZENTAQ\t0\t0x709\n'
+    'garbage\n')
+
+
+class SpoolerListing(unittest.TestCase):
+    def test_spoolview_output(self):
+        listing = spooler_listing.parse(SPOOLVIEW)
+        first, second = listing.records[('EnumPortsA', 2)]
+        # Escapes undone, NULL and unreadable kept as markers, '=' in a value kept.
+        self.assertEqual(first, {'pPortName': 'C:\\a\tb', 'pMonitorName': '\\N', 'pDescription': 'x=y',
+                                 'fPortType': '0x1', 'Reserved': '0x0'})
+        self.assertIs(listing.entry('EnumPortsA', 2, 'pPortName', 'ZENTAQPORT'), second)
+        self.assertIsNone(listing.entry('EnumPortsA', 1, 'pName', 'ZENTAQPORT'))
+        self.assertIs(listing.entry('EnumPrintersA', 2, 'pPrinterName', 'ZENTAQ'), Ellipsis)
+        self.assertEqual(listing.misplaced, [('EnumPortsA', 2, 1, 'pDescription', -8)])
+        self.assertEqual((listing.opened, listing.malformed), ((0, 0x709), ['garbage']))
+        # 2 records of 32 bytes and 24 characters with their NULs: one byte each.
+        self.assertEqual(spooler_listing.char_width(listing, ('EnumPortsA', 2)), 1)
+        listing.calls[('EnumPortsA', 2)]['fill'] = (1, 0, 112, 2, 112, 32)
+        self.assertEqual(spooler_listing.char_width(listing, ('EnumPortsA', 2)), 2)
+        listing.calls[('EnumPortsA', 2)]['fill'] = (1, 0, 111, 2, 111, 32)
+        self.assertIsNone(spooler_listing.char_width(listing, ('EnumPortsA', 2)))
 
 
 class Prefixes(unittest.TestCase):

@@ -67,9 +67,17 @@ foreach(bits 32 64)
     COMMAND ${cc} -O2 -Wall -Wextra -Werror -mwindows -static-libgcc -o ${helpers}/started.exe
             ${WINE_SRC}/programs/started.c
     DEPENDS ${WINE_SRC}/programs/started.c)
+  # The listing of what the spooler answers, run after every step on both
+  # sides (the POSIX one below).
+  string(REPLACE "-gcc" "-g++" cxx ${cc})
+  add_custom_command(OUTPUT ${helpers}/spoolview.exe
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${helpers}
+    COMMAND ${cxx} -std=c++17 -O2 -Wall -Wextra -Werror -static -I${CMAKE_SOURCE_DIR}/src
+            -o ${helpers}/spoolview.exe ${WINE_SRC}/programs/spoolview.cpp -lwinspool
+    DEPENDS ${WINE_SRC}/programs/spoolview.cpp)
   add_custom_target(wine_helpers_${bits} ALL
     DEPENDS ${helpers}/dirs.exe ${helpers}/ztqmon.dll ${helpers}/ztqui.dll ${helpers}/launcher.exe
-            ${helpers}/started.exe)
+            ${helpers}/started.exe ${helpers}/spoolview.exe)
 endforeach()
 # The probe of Wine's answers (probes/README.md), 32-bit as the product.
 add_custom_command(OUTPUT ${WINE_HELPERS_32}/probe.exe
@@ -90,6 +98,10 @@ if(NOT SETUP_WINE OR NOT TARGET winsim)
   message(STATUS "Wine runs left out: needs wine and the winsim tool")
   return()
 endif()
+
+# The spooler listing over the simulated machine (WINSIM_ROOT).
+add_executable(spoolview ${WINE_SRC}/programs/spoolview.cpp)
+target_link_libraries(spoolview PRIVATE winsim_machine)
 
 # One prefix template per flavour for the whole test run (Wine's first start
 # is slow), then each scenario in a fresh copy of it. The 32-bit flavour
@@ -112,7 +124,7 @@ foreach(bits 32 64)
   foreach(scenario ${WINE_SCENARIOS})
     add_test(NAME wine_${scenario}_${bits}
       COMMAND ${SETUP_PYTHON} ${WINE_SRC}/scenarios.py run ${scenario} --bits ${bits} --work ${WINE_WORK}
-              --setup-exe ${SETUP_EXE_${bits}} --sim-setup $<TARGET_FILE:setup> --winsim $<TARGET_FILE:winsim>
+              --setup-exe ${SETUP_EXE_${bits}} --sim-setup $<TARGET_FILE:setup> --sim-spoolview $<TARGET_FILE:spoolview> --winsim $<TARGET_FILE:winsim>
               --product ${CMAKE_SOURCE_DIR}/product --monitor-dll ${WINE_HELPERS_${bits}}/ztqmon.dll
               --ui-dll ${WINE_HELPERS_${bits}}/ztqui.dll)
     set_tests_properties(wine_${scenario}_${bits} PROPERTIES

@@ -9,6 +9,7 @@ import shutil
 import time
 
 import registry
+import spooler_listing
 import winelib
 import wine_traces
 from sides import (RUN_LIMIT, SETTLE_LIMIT, Result, StepResult, read_setup_log, read_state, set_quiet, stage_product,
@@ -156,6 +157,8 @@ def run_wine(sc, args, wine, work, log):
             finally:
                 with open(os.path.join(work, f'step{number}.stderr'), 'wb') as f:
                     f.write(err)
+            # What the spooler answers now, while the prefix's Wine is still up.
+            r.spooler = spooler_listing.run_wine(wine, prefix, os.path.dirname(args.ui_dll), work, number, RUN_LIMIT)
             wine.wait_prefix(prefix, SETTLE_LIMIT)
         finally:
             if answerer:

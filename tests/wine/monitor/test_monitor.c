@@ -5,8 +5,11 @@
  * refuses them).
  *
  * Its ports are the subkeys of its registry key's "Ports" key, which is where
- * setup writes the port record of ZENTAQPORT. Nothing can be printed: opening
- * a port succeeds, writing to it fails.
+ * setup writes the port record of ZENTAQPORT; a port's description is its
+ * record's "Description" value (the monitor's name where it has none), as a
+ * monitor that keeps its configuration in the registry describes its ports,
+ * and as the simulated spooler lists them. Nothing can be printed: opening a
+ * port succeeds, writing to it fails.
  *
  * Both entry points that a spooler looks for are exported: the newer
  * InitializePrintMonitor2 (Windows 2000 on, and Wine) and InitializePrintMonitor
@@ -34,7 +37,6 @@ static HKEY open_ports_key(void) {
   return ports;
 }
 
-static const WCHAR kDescription[] = L"ZENTAQ test port";
 /* The name under which setup registers this monitor. */
 static const WCHAR kMonitorName[] = L"ZENTAQ Monitor";
 
@@ -45,12 +47,23 @@ static BOOL enum_ports(DWORD level, LPBYTE buf, DWORD size, LPDWORD needed, LPDW
     SetLastError(ERROR_INVALID_LEVEL);
     return FALSE;
   }
-  WCHAR names[16][MAX_PATH];
+  WCHAR names[16][MAX_PATH], descriptions[16][MAX_PATH];
   DWORD count = 0;
   HKEY ports = open_ports_key();
   if (ports) {
     DWORD len = MAX_PATH;
     while (count < 16 && RegEnumKeyExW(ports, count, names[count], &len, NULL, NULL, NULL, NULL) == ERROR_SUCCESS) {
+      HKEY port;
+      DWORD type = 0, bytes = sizeof descriptions[count] - sizeof(WCHAR);
+      descriptions[count][0] = 0;
+      if (RegOpenKeyExW(ports, names[count], 0, KEY_READ, &port) == ERROR_SUCCESS) {
+        if (RegQueryValueExW(port, L"Description", NULL, &type, (LPBYTE)descriptions[count], &bytes) != ERROR_SUCCESS
+            || type != REG_SZ)
+          bytes = 0;
+        descriptions[count][bytes / sizeof(WCHAR)] = 0;
+        RegCloseKey(port);
+      }
+      if (!descriptions[count][0]) lstrcpyW(descriptions[count], kMonitorName);
       count++;
       len = MAX_PATH;
     }
@@ -60,7 +73,7 @@ static BOOL enum_ports(DWORD level, LPBYTE buf, DWORD size, LPDWORD needed, LPDW
   DWORD total = 0;
   for (DWORD i = 0; i < count; i++) {
     total += record + (lstrlenW(names[i]) + 1) * sizeof(WCHAR);
-    if (level == 2) total += sizeof kDescription + sizeof kMonitorName;
+    if (level == 2) total += (lstrlenW(descriptions[i]) + 1) * sizeof(WCHAR) + sizeof kMonitorName;
   }
   *needed = total;
   *returned = 0;
@@ -78,8 +91,9 @@ static BOOL enum_ports(DWORD level, LPBYTE buf, DWORD size, LPDWORD needed, LPDW
     } else {
       PORT_INFO_2W* info = &((PORT_INFO_2W*)buf)[i];
       info->pPortName = (LPWSTR)strings;
-      strings -= sizeof kDescription;
-      CopyMemory(strings, kDescription, sizeof kDescription);
+      bytes = (lstrlenW(descriptions[i]) + 1) * sizeof(WCHAR);
+      strings -= bytes;
+      CopyMemory(strings, descriptions[i], bytes);
       info->pDescription = (LPWSTR)strings;
       /* Every string of a level 2 record is read: Wine's spooler copies
        * the monitor name too, and a NULL one makes it fault. */
