@@ -91,8 +91,12 @@ def norm_profile_rewrite(wine, sim):
         label, _, text = line.partition('\t')
         if label != BY_HAND:
             continue
-        # Kept as written: not already in Wine's form.
-        if wine_profile_form(text) != text:
+        # The simulated side must have kept the file as written: where its
+        # bytes are in Wine's form already, Wine equal to them is no
+        # answer of Windows, and the line is left to differ.
+        if wine_profile_form(text) == text:
+            sim[i] = label + '\t' + text + ' (rewritten whole, where Windows keeps the lines as written)'
+        else:
             sim[i] = label + '\t' + wine_profile_form(text)
-            used.append('profile-rewritten-whole')
+        used.append('profile-rewritten-whole')
     return wine, sim, used

@@ -12,6 +12,7 @@ import hashlib
 import os
 import re
 
+import call_view
 import spooler_listing
 from differences import (DRIVER_EXTRAS, NULL_STRINGS, PRINTER_EXTRAS, StepContext, explain_errors,
                          norm_driver_directory, norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
@@ -302,6 +303,10 @@ def compare(sc, wine, sim, product, bits, log):
             c.check('spooler listing on both sides', False, f'wine {w.spooler}, sim {s.spooler}')
         else:
             spooler_listing.compare_step(c, ctx, w.spooler, s.spooler, norm_spooler_entry, norm_spooler_width)
+        # Wine's spooler service runs after a step only where the step started it.
+        started = any(r[0] == 'start' and r[2] for r in w.services)
+        c.field('what the calls outside the spooler answer (callview)', w.calls, s.calls,
+                call_view.norm_calls(started))
     return c
 
 

@@ -11,6 +11,7 @@ import shutil
 import subprocess
 import time
 
+import call_view
 import registry
 import spooler_listing
 import winelib
@@ -134,6 +135,7 @@ class StepResult:
         self.processes = []     # (command line, creation flags, STARTUPINFO dwFlags, wShowWindow) in order
         self.driver = None      # the DRIVER_INFO that AddPrinterDriver got: {'cVersion': N, 'pDriverPath': ...}
         self.spooler = None     # what the spooler answers afterwards (spooler_listing.Listing)
+        self.calls = []         # what the calls outside the spooler answer afterwards (call_view)
         self.errors = []        # Wine's err channel, setup's own process
         self.wine_errors = ''   # Wine's err channel, every process, for the differences that show there
         self.notes = []
@@ -383,5 +385,6 @@ def run_sim(sc, args, work, log, module_path):
         if step.install:
             s.driver = sim_driver_passed(s.state)
         s.spooler = spooler_listing.run_sim(args.sim_spoolview, machine, work, number, SIM_LIMIT)
+        s.calls = call_view.run_sim(args.sim_callview, machine, work, number, SIM_LIMIT)
         result.steps.append(s)
     return result

@@ -8,6 +8,7 @@ import os
 import shutil
 import time
 
+import call_view
 import registry
 import spooler_listing
 import winelib
@@ -159,6 +160,7 @@ def run_wine(sc, args, wine, work, log):
                     f.write(err)
             # What the spooler answers now, while the prefix's Wine is still up.
             r.spooler = spooler_listing.run_wine(wine, prefix, os.path.dirname(args.ui_dll), work, number, RUN_LIMIT)
+            r.calls = call_view.run_wine(wine, prefix, os.path.dirname(args.ui_dll), work, number, RUN_LIMIT)
             wine.wait_prefix(prefix, SETTLE_LIMIT)
         finally:
             if answerer:
