@@ -12,10 +12,11 @@ import hashlib
 import os
 import re
 
+import call_view
 import spooler_listing
 from differences import (DRIVER_EXTRAS, NULL_STRINGS, PRINTER_EXTRAS, StepContext, explain_errors,
                          norm_driver_directory, norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
-                         norm_printer, norm_spooler_entry, norm_spooler_width, norm_traces)
+                         norm_printer, norm_services, norm_spooler_entry, norm_spooler_width, norm_traces)
 from registry import REG_BINARY, REG_DWORD, REG_SZ
 from sides import (DRIVER_NAME, INIFILEMAPPING_KEY, MONITOR_KEY, PORT_KEY, PRINT, PRINTER_DATA_KEY, PRINTER_KEY,
                    SERVICE_CONTROL_STOP, UNINSTALL_KEY)
@@ -292,7 +293,7 @@ def compare(sc, wine, sim, product, bits, log):
         c.field('progress traces', paths_to_symbols(w.stdout, wine), paths_to_symbols(s.stdout, sim),
                 norm_traces(ctx))
         c.field('message boxes (caption, text, type, answer)', w.boxes, s.boxes)
-        c.field('spooler service requests', w.services, s.services)
+        c.field('spooler service requests (and whether each succeeded)', w.services, s.services, norm_services)
         c.field('processes started (command line, creation flags, STARTUPINFO dwFlags, wShowWindow)',
                 w.processes, s.processes)
         c.field('AddPrinterDriver\'s DRIVER_INFO', dependent_files_as_traced(driver_passed(w, wine)),
@@ -302,6 +303,10 @@ def compare(sc, wine, sim, product, bits, log):
             c.check('spooler listing on both sides', False, f'wine {w.spooler}, sim {s.spooler}')
         else:
             spooler_listing.compare_step(c, ctx, w.spooler, s.spooler, norm_spooler_entry, norm_spooler_width)
+        # Wine's spooler service runs after a step only where the step started it.
+        started = any(r[0] == 'start' and r[2] for r in w.services)
+        c.field('what the calls outside the spooler answer (callview)', w.calls, s.calls,
+                call_view.norm_calls(started))
     return c
 
 

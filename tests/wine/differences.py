@@ -77,6 +77,20 @@ DIFFERENCES = {
         'setup logs nothing; Windows and the simulated spooler set 1797 (ERROR_UNKNOWN_PRINTER_DRIVER), which '
         'setup logs as "DeletePrinterDriver: 1797" (the second uninstall run on 9x, after the first removed '
         'the driver).'),
+    'spooler-service-not-started': (
+        'spooler service requests',
+        'Wine\'s Spooler service (spoolsv.exe) is started on demand: Wine\'s spooler works inside the calling '
+        'process, and every Wine process of the prefix has ended before a step begins, so the step\'s first stop '
+        'request finds the service stopped and fails (ERROR_SERVICE_NOT_ACTIVE). Windows starts its spooler at '
+        'boot, and the simulated one runs: the stop succeeds. Only the first request of a step, a stop; there '
+        'Wine\'s failure is required, and every later request must succeed or fail alike.'),
+    'profile-rewritten-whole': (
+        'the calls outside the spooler: a profile file that another program wrote',
+        'Wine\'s WritePrivateProfileStringA loads the whole file and writes every line back in its own form '
+        '(kernel32 profile.c, PROFILE_Load and PROFILE_Save): CR LF line ends, blank lines dropped, blanks around '
+        '"=" removed. Windows changes only the line of the key it writes and keeps the others as they were, as '
+        'the simulated machine does. Only for the file that callview writes by hand; there the simulated side '
+        'must have kept its lines, and Wine\'s form of them is required from Wine.'),
     'port-order': (
         'the install\'s progress traces',
         'Wine\'s spooler lists the ports of a monitor that AddMonitor registered in the running process ahead '
@@ -136,6 +150,12 @@ def norm_log(ctx):
             used.append('delete-printer-last-error')
         return wine, sim, used
     return normalise
+
+
+def norm_services(wine, sim):
+    if sim and sim[0][0] == 'control' and sim[0][3]:
+        return wine, [sim[0][:3] + (False,), *sim[1:]], ['spooler-service-not-started']
+    return wine, sim, []
 
 
 def norm_traces(ctx):

@@ -61,6 +61,9 @@ SCENARIOS = {s.name: s for s in [
     # writes it (the section's header, then Uninstall), Quiet reads its
     # default and the readme page is opened.
     Scenario('install_shipped_98', '98', [Step(quiet=None)]),
+    # The product's files read-only, as copied from a CD, and hidden: setup
+    # opens them for reading as any other file, and its copies are plain.
+    Scenario('install_marked_xp', 'xp', [Step()], marked=True),
     # Without the 9x PostScript driver: the user is guided to it (a box, its
     # download page, the Add Printer wizard) and the install ends with 1603.
     Scenario('install_98_no_pscript', '98', [Step(answers=['ok'], exit=FAILURE, state='no-driver')], pscript=False),
@@ -191,7 +194,9 @@ def cmd_judge(args):
             return made.returncode
     common = ['--bits', '64', '--work', work, '--setup-exe', os.path.join(build, 'windows64', 'setup.exe'),
               '--sim-setup', os.path.join(build, 'setup'),
-              '--sim-spoolview', os.path.join(build, 'tests', 'spoolview'), '--winsim', os.path.join(build, 'tools', 'winsim', 'winsim'),
+              '--sim-spoolview', os.path.join(build, 'tests', 'spoolview'),
+              '--sim-callview', os.path.join(build, 'tests', 'callview'),
+              '--winsim', os.path.join(build, 'tools', 'winsim', 'winsim'),
               '--product', os.path.join(root, 'product'), '--monitor-dll', os.path.join(helpers, 'ztqmon.dll'),
               '--ui-dll', os.path.join(helpers, 'ztqui.dll')]
     waiting, running, failed = [n for n in JUDGE_ORDER if n in SCENARIOS], [], None
@@ -229,6 +234,7 @@ def main():
     r.add_argument('--setup-exe', required=True)
     r.add_argument('--sim-setup', required=True)
     r.add_argument('--sim-spoolview', required=True)
+    r.add_argument('--sim-callview', required=True)
     r.add_argument('--winsim', required=True)
     r.add_argument('--product', required=True)
     r.add_argument('--monitor-dll', required=True)

@@ -11,6 +11,7 @@ import shutil
 import subprocess
 import time
 
+import call_view
 import registry
 import spooler_listing
 import winelib
@@ -98,10 +99,11 @@ class Step:
 
 class Scenario:
     """`pscript`: on 9x, the system's PostScript driver is in the driver
-    directory (as setup requires)."""
+    directory (as setup requires); `marked`: the product's files in
+    res\\drivedir are read-only and hidden."""
 
-    def __init__(self, name, system, steps, pscript=True):
-        self.name, self.system, self.steps, self.pscript = name, system, steps, pscript
+    def __init__(self, name, system, steps, pscript=True, marked=False):
+        self.name, self.system, self.steps, self.pscript, self.marked = name, system, steps, pscript, marked
 
     @property
     def nt(self):
@@ -129,10 +131,11 @@ class StepResult:
         self.stamps_ok = True
         self.stdout = ''
         self.boxes = []         # (caption, text, type, answer) in order
-        self.services = []      # ('control', service, code) | ('start', service) in order
+        self.services = []      # ('control', service, code, succeeded) | ('start', service, succeeded) in order
         self.processes = []     # (command line, creation flags, STARTUPINFO dwFlags, wShowWindow) in order
         self.driver = None      # the DRIVER_INFO that AddPrinterDriver got: {'cVersion': N, 'pDriverPath': ...}
         self.spooler = None     # what the spooler answers afterwards (spooler_listing.Listing)
+        self.calls = []         # what the calls outside the spooler answer afterwards (call_view)
         self.errors = []        # Wine's err channel, setup's own process
         self.wine_errors = ''   # Wine's err channel, every process, for the differences that show there
         self.notes = []
@@ -206,6 +209,13 @@ def stage_product(args, zentaq_root):
     shutil.copyfile(args.ui_dll, os.path.join(drivedir, 'Zentaqui.dll'))
 
 
+def staged_driver_files(zentaq_root):
+    """The product's files in res\\drivedir, as Windows paths."""
+    drivedir = os.path.join(zentaq_root, 'res', 'drivedir')
+    return sorted('c:\\zentaq\\res\\drivedir\\' + name for name in os.listdir(drivedir)
+                  if os.path.isfile(os.path.join(drivedir, name)))
+
+
 # The configuration file as an administrator's deployment may leave it for a
 # quiet install: a comment, a section of its own before the product's, blanks
 # around '=' and the value in quotes (the profile routines drop matching
@@ -265,10 +275,10 @@ def read_journal(lines, s):
         fields = [unescape_journal(f) for f in line.split('\t')]
         if fields[0] == 'MessageBox' and len(fields) >= 5:
             s.boxes.append((fields[1], fields[3], int(fields[2], 16), ANSWERS.get(int(fields[4]), int(fields[4]))))
-        elif fields[0] == 'ControlService' and len(fields) >= 3:
-            s.services.append(('control', fields[1], int(fields[2])))
-        elif fields[0] == 'StartService' and len(fields) >= 2:
-            s.services.append(('start', fields[1]))
+        elif fields[0] == 'ControlService' and len(fields) >= 4:
+            s.services.append(('control', fields[1], int(fields[2]), fields[3] == '0'))
+        elif fields[0] == 'StartService' and len(fields) >= 3:
+            s.services.append(('start', fields[1], fields[2] == '0'))
         elif fields[0] == 'CreateProcess' and len(fields) >= 5:
             s.processes.append((fields[1], int(fields[2], 16), int(fields[3], 16), int(fields[4])))
 
@@ -312,6 +322,10 @@ def release_libraries(machine):
         f.write(re.sub(r'(?ms)^\[loaded\]\n.*?(?=^\[|\Z)', '', text))
 
 
+def close_standard_input():
+    os.close(0)
+
+
 def run_sim(sc, args, work, log, module_path):
     machine = os.path.join(work, 'machine')
     if os.path.exists(machine):
@@ -327,6 +341,9 @@ def run_sim(sc, args, work, log, module_path):
     stage_product(args, zentaq)
     if not sc.nt and not sc.pscript:
         os.remove(winelib.host_path(machine, 'C:\\WINDOWS\\SYSTEM\\Pscript.drv'))
+    if sc.marked:
+        with open(os.path.join(machine, 'machine.ini'), 'a') as f:
+            f.write('[attributes]\n' + ''.join(f'{path} = readonly hidden\n' for path in staged_driver_files(zentaq)))
 
     system_dir, driver_dir = sim_directories(sc.system)
     result = Result(system_dir, driver_dir, module_path.rsplit('\\', 1)[0])
@@ -342,8 +359,12 @@ def run_sim(sc, args, work, log, module_path):
         with open(os.path.join(machine, 'answers'), 'w') as f:
             f.write(''.join(a + '\n' for a in step.answers))
         log(f'simulated {sc.system}: setup {" ".join(step.args)}')
+        # setup.exe is a windowed program: Windows starts it without a
+        # standard input. The simulated side runs without one too (file
+        # descriptor 0 closed), so the machine's first open gets descriptor 0.
         run = subprocess.run([args.sim_setup, *step.args], env=dict(os.environ, WINSIM_ROOT=machine),
-                             stdin=subprocess.DEVNULL, capture_output=True, timeout=SIM_LIMIT)
+                             stdin=subprocess.DEVNULL, capture_output=True, timeout=SIM_LIMIT,
+                             preexec_fn=close_standard_input)
         for kind, data in (('stdout', run.stdout), ('stderr', run.stderr)):
             with open(os.path.join(work, f'step{number}.{kind}'), 'wb') as f:
                 f.write(data)
@@ -364,5 +385,6 @@ def run_sim(sc, args, work, log, module_path):
         if step.install:
             s.driver = sim_driver_passed(s.state)
         s.spooler = spooler_listing.run_sim(args.sim_spoolview, machine, work, number, SIM_LIMIT)
+        s.calls = call_view.run_sim(args.sim_callview, machine, work, number, SIM_LIMIT)
         result.steps.append(s)
     return result

@@ -39,6 +39,8 @@ def main():
     work = tempfile.mkdtemp()
     run_args = argparse.Namespace(winsim=os.path.join(build, 'tools', 'winsim', 'winsim'),
                                   sim_setup=os.path.join(build, 'setup'), product=os.path.join(ROOT, 'product'),
+                                  sim_spoolview=os.path.join(build, 'tests', 'spoolview'),
+                                  sim_callview=os.path.join(build, 'tests', 'callview'),
                                   monitor_dll=os.path.join(args.helpers, 'ztqmon.dll'),
                                   ui_dll=os.path.join(args.helpers, 'ztqui.dll'))
     for sc in scenarios.SCENARIOS.values():

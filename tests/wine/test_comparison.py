@@ -155,12 +155,27 @@ class Faults(unittest.TestCase):
             self.assertCaught(self.install(fault), 'AddPrinterDriver\'s DRIVER_INFO')
 
     def test_service_requests(self):
+        def restart(r, stopped=True, started=True):
+            r.services = [('control', 'Spooler', 1, stopped), ('start', 'Spooler', started)]
         def pause(r):
-            r.services = [('control', 'Spooler', 2), ('start', 'Spooler')]
-        self.assertCaught(self.install(pause, on_both=True), 'every service request a stop or start')
+            r.services = [('control', 'Spooler', 2, True), ('start', 'Spooler', True)]
         def other_service(r):
-            r.services = [('control', 'Spooler ', 1), ('start', 'Spooler')]
-        self.assertCaught(self.install(other_service), 'spooler service requests')
+            r.services = [('control', 'Spooler ', 1, False), ('start', 'Spooler', True)]
+
+        def run(wine_fault, sim_fault):
+            wine, sim = as_wine(installed()), installed()
+            wine_fault(wine)
+            sim_fault(sim)
+            return self.run_compare([sides.Step()], [wine], [sim])
+        # Wine's first stop finds its spooler service not started.
+        self.assertEqual(run(lambda r: restart(r, stopped=False), restart), [])
+        self.assertCaught(self.install(pause, on_both=True), 'every service request a stop or start')
+        self.assertCaught(run(other_service, restart), 'spooler service requests')
+        # Wine's first stop succeeding is no longer Wine's form; a start that
+        # failed on one side only is a difference.
+        self.assertCaught(run(restart, restart), 'spooler service requests')
+        self.assertCaught(run(lambda r: restart(r, stopped=False), lambda r: restart(r, started=False)),
+                          'spooler service requests')
 
     def test_message_box_types(self):
         def yes_no(r):
@@ -255,6 +270,32 @@ class Faults(unittest.TestCase):
             r.spooler = listing(port=False)
         self.assertCaught(self.install(removed, on_both=True, step=sides.Step(['uninstall'], state='removed')),
                           'sim: EnumMonitorsA level 1 does not list ZENTAQ Monitor')
+
+    def test_what_the_calls_outside_the_spooler_answer(self):
+        by_hand = '; by hand\\n[Probe]\\nName = one\\n\\n[Second]\\nName=two\\r\\nAdded=three\\r\\n'
+        in_wine_form = '; by hand\\r\\n[Probe]\\r\\nName=one\\r\\n[Second]\\r\\nName=two\\r\\nAdded=three\\r\\n'
+        status = {'stopped': 'service status\t1\t-\t1\t1077', 'running': 'service status\t1\t-\t4\t0'}
+
+        def run(wine_calls, sim_calls, services=()):
+            wine, sim = as_wine(installed()), installed()
+            wine.calls, sim.calls = wine_calls, sim_calls
+            wine.services = sim.services = list(services)
+            return self.run_compare([sides.Step()], [wine], [sim])
+        right_sim = ['read from a handle without read access\t0\t5\t0', 'profile file by hand bytes\t' + by_hand,
+                     status['running']]
+        right_wine = [*right_sim[:1], 'profile file by hand bytes\t' + in_wine_form, status['stopped']]
+        label = 'what the calls outside the spooler answer'
+        self.assertEqual(run(right_wine, right_sim), [])
+        # A count left set after a failed read; a file rewritten whole on the
+        # simulated side, which Windows keeps as written.
+        self.assertCaught(run(right_wine, ['read from a handle without read access\t0\t5\t1', *right_sim[1:]]),
+                          label)
+        self.assertCaught(run(right_wine, [right_sim[0], 'profile file by hand bytes\t' + in_wine_form,
+                                           right_sim[2]]), label)
+        # Wine's spooler service runs only where the step started it.
+        self.assertCaught(run([*right_wine[:2], status['running']], right_sim), label)
+        started = [('control', 'Spooler', 1, True), ('start', 'Spooler', True)]
+        self.assertEqual(run([*right_wine[:2], status['running']], right_sim, started)[1:], [])
 
 
 if __name__ == '__main__':

@@ -177,7 +177,7 @@ WINE_STDERR = r"""0038:003c:trace:service:StartServiceW 00000000010A8B20 0 00000
 00d0:00d4:Call sechost.OpenServiceA(010a1e40,0040a200 "Spooler",00000034) ret=140001300
 00d0:00d4:Ret  sechost.OpenServiceA() retval=010a1f50 ret=140001300
 00d0:00d4:Call sechost.ControlService(010a1f50,100000001,0021f7a0) ret=140001310
-00d0:00d4:Ret  sechost.ControlService() retval=00000001 ret=140001310
+00d0:00d4:Ret  sechost.ControlService() retval=00000000 ret=140001310
 0038:003c:Call sechost.ControlService(010a1f50,00000002,0021f7a0) ret=140001310
 00d0:00d4:Call sechost.StartServiceA(010a1f50,00000000,00000000) ret=140001320
 00d0:00d4:Ret  sechost.StartServiceA() retval=00000001 ret=140001320
@@ -209,7 +209,9 @@ class WineTraces(unittest.TestCase):
                           ('setup', 'delete c:\\zentaq and "its" contents', sides.MB_OK, 'ok')])
 
     def test_service_requests_by_name_and_code(self):
-        self.assertEqual(wine_traces.services(self.calls), [('control', 'Spooler', 1), ('start', 'Spooler')])
+        # Wine's first stop fails: its spooler service isn't running yet.
+        self.assertEqual(wine_traces.services(self.calls),
+                         [('control', 'Spooler', 1, False), ('start', 'Spooler', True)])
 
     def test_processes_with_the_stand_ins_record(self):
         started = wine_traces.read_started('c:\\started.exe hidden\t0x1\t0\r\nother\t0x0\t1\r\n')

@@ -75,9 +75,15 @@ foreach(bits 32 64)
     COMMAND ${cxx} -std=c++17 -O2 -Wall -Wextra -Werror -static -I${CMAKE_SOURCE_DIR}/src
             -o ${helpers}/spoolview.exe ${WINE_SRC}/programs/spoolview.cpp -lwinspool
     DEPENDS ${WINE_SRC}/programs/spoolview.cpp)
+  # And what the calls setup makes outside the spooler answer.
+  add_custom_command(OUTPUT ${helpers}/callview.exe
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${helpers}
+    COMMAND ${cxx} -std=c++17 -O2 -Wall -Wextra -Werror -static -I${CMAKE_SOURCE_DIR}/src
+            -o ${helpers}/callview.exe ${WINE_SRC}/programs/callview.cpp -lshlwapi
+    DEPENDS ${WINE_SRC}/programs/callview.cpp)
   add_custom_target(wine_helpers_${bits} ALL
     DEPENDS ${helpers}/dirs.exe ${helpers}/ztqmon.dll ${helpers}/ztqui.dll ${helpers}/launcher.exe
-            ${helpers}/started.exe ${helpers}/spoolview.exe)
+            ${helpers}/started.exe ${helpers}/spoolview.exe ${helpers}/callview.exe)
 endforeach()
 # The probe of Wine's answers (probes/README.md), 32-bit as the product.
 add_custom_command(OUTPUT ${WINE_HELPERS_32}/probe.exe
@@ -102,6 +108,8 @@ endif()
 # The spooler listing over the simulated machine (WINSIM_ROOT).
 add_executable(spoolview ${WINE_SRC}/programs/spoolview.cpp)
 target_link_libraries(spoolview PRIVATE winsim_machine)
+add_executable(callview ${WINE_SRC}/programs/callview.cpp)
+target_link_libraries(callview PRIVATE winsim_machine)
 
 # One prefix template per flavour for the whole test run (Wine's first start
 # is slow), then each scenario in a fresh copy of it. The 32-bit flavour
@@ -124,7 +132,8 @@ foreach(bits 32 64)
   foreach(scenario ${WINE_SCENARIOS})
     add_test(NAME wine_${scenario}_${bits}
       COMMAND ${SETUP_PYTHON} ${WINE_SRC}/scenarios.py run ${scenario} --bits ${bits} --work ${WINE_WORK}
-              --setup-exe ${SETUP_EXE_${bits}} --sim-setup $<TARGET_FILE:setup> --sim-spoolview $<TARGET_FILE:spoolview> --winsim $<TARGET_FILE:winsim>
+              --setup-exe ${SETUP_EXE_${bits}} --sim-setup $<TARGET_FILE:setup> --sim-spoolview $<TARGET_FILE:spoolview>
+              --sim-callview $<TARGET_FILE:callview> --winsim $<TARGET_FILE:winsim>
               --product ${CMAKE_SOURCE_DIR}/product --monitor-dll ${WINE_HELPERS_${bits}}/ztqmon.dll
               --ui-dll ${WINE_HELPERS_${bits}}/ztqui.dll)
     set_tests_properties(wine_${scenario}_${bits} PROPERTIES

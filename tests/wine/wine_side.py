@@ -8,11 +8,13 @@ import os
 import shutil
 import time
 
+import call_view
 import registry
 import spooler_listing
 import winelib
 import wine_traces
-from sides import RUN_LIMIT, SETTLE_LIMIT, Result, StepResult, read_setup_log, read_state, set_quiet, stage_product
+from sides import (RUN_LIMIT, SETTLE_LIMIT, Result, StepResult, read_setup_log, read_state, set_quiet, stage_product,
+                   staged_driver_files)
 
 LAUNCHER = 'c:\\launcher.exe'
 LAUNCH_RESULT = 'c:\\launch.txt'
@@ -26,6 +28,27 @@ STAND_INS = ['c:\\zentaq\\rundll32.exe', 'c:\\started.exe']
 # Keys that answer a message box under Xvfb: the default button of MB_YESNO
 # is Yes, of MB_OK OK.
 BOX_KEYS = {'yes': 'Return', 'ok': 'Return', 'no': 'n'}
+
+
+def mark(prefix, wine, paths, log):
+    """The product's files read-only and hidden, as Wine keeps the two
+    attributes: read-only in the file's Unix write bits, set by Wine's own
+    attrib command; hidden in the user.DOSATTRIB extended attribute, in
+    Samba's text form (written here: Wine's attrib doesn't take +R and +H
+    at once). Where either can't be kept the scenario's log says so, and
+    only the simulated side sees that attribute."""
+    for path in paths:
+        try:
+            os.setxattr(winelib.host_path(prefix, path), 'user.DOSATTRIB', b'0x2')
+        except OSError as e:
+            log(f'NOTE: {path} not hidden on Wine\'s side ({e.strerror}): only the simulated side sees the '
+                f'files hidden')
+            break
+    wine.run(['attrib', '+r', 'c:\\zentaq\\res\\drivedir\\*'], wine.env(prefix), RUN_LIMIT, prefix=prefix)
+    wine.wait_prefix(prefix, SETTLE_LIMIT)
+    writable = [p for p in paths if os.stat(winelib.host_path(prefix, p)).st_mode & 0o222]
+    if writable:
+        log(f'NOTE: Wine\'s attrib left {len(writable)} files writable: only the simulated side sees them read-only')
 
 
 def stage(sc, args, prefix, info):
@@ -96,6 +119,8 @@ def run_wine(sc, args, wine, work, log):
     winelib.copy_prefix(os.path.join(args.work, 'templates', str(wine.bits), 'prefix'), prefix)
     winelib.set_windows_version(prefix, sc.wine_version(wine.bits))
     zentaq = stage(sc, args, prefix, info)
+    if sc.marked:
+        mark(prefix, wine, staged_driver_files(zentaq), log)
 
     # setup.exe is started as C:\zentaq\setup.exe, the drive spelled as Wine
     # spelled dirs.exe's (C:): Windows and Wine give a program the path it
@@ -135,6 +160,7 @@ def run_wine(sc, args, wine, work, log):
                     f.write(err)
             # What the spooler answers now, while the prefix's Wine is still up.
             r.spooler = spooler_listing.run_wine(wine, prefix, os.path.dirname(args.ui_dll), work, number, RUN_LIMIT)
+            r.calls = call_view.run_wine(wine, prefix, os.path.dirname(args.ui_dll), work, number, RUN_LIMIT)
             wine.wait_prefix(prefix, SETTLE_LIMIT)
         finally:
             if answerer:

@@ -85,16 +85,16 @@ def _low32(value):
 
 
 def services(calls):
-    """Service requests: ('control', service, code) and ('start', service),
-    the service named as setup opened it."""
+    """Service requests: ('control', service, code, succeeded) and ('start',
+    service, succeeded), the service named as setup opened it."""
     names, out = {}, []
     for function, args, result in calls:
         if function == 'OpenServiceA' and len(args) >= 2 and result:
             names[_low32(result)] = args[1]
         elif function == 'ControlService' and len(args) >= 2:
-            out.append(('control', names.get(_low32(args[0])), _low32(args[1])))
+            out.append(('control', names.get(_low32(args[0])), _low32(args[1]), bool(_low32(result))))
         elif function == 'StartServiceA' and args:
-            out.append(('start', names.get(_low32(args[0]))))
+            out.append(('start', names.get(_low32(args[0])), bool(_low32(result))))
     return out
 
 

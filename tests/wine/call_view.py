@@ -1,0 +1,102 @@
+"""What the calls that setup makes outside the spooler answer after a step,
+on each side: the output of programs/callview.cpp (files, profile strings,
+the registry, the service control manager), one call a line, compared line
+by line. Wine's side runs it once setup has ended, as the spooler listing."""
+import os
+import shutil
+import subprocess
+
+import winelib
+
+PROGRAM = 'callview.exe'
+# Wine's answer for the spooler service where the step started none: it is
+# started on demand, so it has never run (SERVICE_STOPPED, and
+# ERROR_SERVICE_NEVER_STARTED as its exit code).
+SPOOLER_STATUS = 'service status'
+NEVER_STARTED = ['1', '-', '1', '1077']
+
+
+def lines_of(data):
+    return [line.rstrip('\r') for line in data.decode('latin-1').splitlines()]
+
+
+def save(work, number, data):
+    with open(os.path.join(work, f'step{number}.callview'), 'wb') as f:
+        f.write(data)
+    return lines_of(data)
+
+
+def run_sim(program, machine, work, number, limit):
+    run = subprocess.run([program], env=dict(os.environ, WINSIM_ROOT=machine), stdin=subprocess.DEVNULL,
+                         capture_output=True, timeout=limit)
+    lines = save(work, number, run.stdout)
+    if run.returncode:
+        lines.append(f'callview exit code {run.returncode}: {run.stderr.decode(errors="replace")}')
+    return lines
+
+
+def run_wine(wine, prefix, helpers, work, number, limit):
+    target = winelib.host_path(prefix, 'c:\\' + PROGRAM)
+    if not os.path.exists(target):
+        shutil.copyfile(os.path.join(helpers, PROGRAM), target)
+    code, out, err = wine.run(['c:\\' + PROGRAM], wine.env(prefix), limit, prefix=prefix)
+    lines = save(work, number, out)
+    if code:
+        lines.append(f'callview exit code {code}: {err.decode(errors="replace")[-500:]}')
+    return lines
+
+
+def norm_calls(started_on_wine):
+    """Where the step started no spooler service on Wine's side, Wine's
+    spooler service has never run: that form is required there (see
+    DIFFERENCES, spooler-service-not-started); the file another program
+    wrote is in Wine's form (profile-rewritten-whole); everything else must
+    be equal."""
+    def normalise(wine, sim):
+        wine, sim, used = norm_profile_rewrite(wine, sim)
+        if started_on_wine:
+            return wine, sim, used
+        for i, line in enumerate(sim):
+            if line.split('\t')[0] == SPOOLER_STATUS:
+                sim[i] = '\t'.join([SPOOLER_STATUS, *NEVER_STARTED])
+                used.append('spooler-service-not-started')
+        return wine, sim, used
+    return normalise
+
+
+BY_HAND = 'profile file by hand bytes'
+
+
+def wine_profile_form(text):
+    """A profile file as Wine writes it back whole after any change: its
+    lines trimmed, blank ones dropped, blanks around '=' removed, each line
+    ended with CR LF (the escapes \\r and \\n as callview prints them)."""
+    out = []
+    for line in text.replace('\\r', '').split('\\n'):
+        line = line.strip()
+        if not line:
+            continue
+        if '=' in line and not line.startswith((';', '[')):
+            name, value = line.split('=', 1)
+            line = name.strip() + '=' + value.strip()
+        out.append(line + '\\r\\n')
+    return ''.join(out)
+
+
+def norm_profile_rewrite(wine, sim):
+    """Wine's form of the file that another program wrote, which the
+    simulated machine must have kept but for the line it added."""
+    wine, sim, used = list(wine), list(sim), []
+    for i, line in enumerate(sim):
+        label, _, text = line.partition('\t')
+        if label != BY_HAND:
+            continue
+        # The simulated side must have kept the file as written: where its
+        # bytes are in Wine's form already, Wine equal to them is no
+        # answer of Windows, and the line is left to differ.
+        if wine_profile_form(text) == text:
+            sim[i] = label + '\t' + text + ' (rewritten whole, where Windows keeps the lines as written)'
+        else:
+            sim[i] = label + '\t' + wine_profile_form(text)
+        used.append('profile-rewritten-whole')
+    return wine, sim, used

@@ -1,0 +1,296 @@
+// Makes the kinds of call that setup makes outside the spooler (files,
+// profile strings, the registry, the service control manager) on scratch
+// objects of its own and on what the step left, and prints what each call
+// answered, one call a line, tab-separated:
+//   NAME RESULT LAST-ERROR [OUTPUT...]
+// The last error is set to 0xdeadbeef before each call and printed after a
+// failure; after a success only where Windows sets it (CreateFileA: 0, or
+// ERROR_ALREADY_EXISTS where OPEN_ALWAYS or CREATE_ALWAYS found the file),
+// else "-". Every scratch object is removed again.
+//
+// Built with mingw-w64 (under Wine) and over the simulated machine (its
+// WINSIM_ROOT), from the same source.
+#include <cstdio>
+#include <string>
+
+#include "platform/win32.h"
+#ifndef _WIN32
+#include "platform/sim/machine.h"
+#endif
+
+namespace {
+
+const DWORD kUntouched = 0xdeadbeef;
+const char kScratch[] = "c:\\zentaq\\Probe.tmp";
+const char kScratchOtherCase[] = "C:\\ZENTAQ\\PROBE.TMP";
+const char kScratchIni[] = "c:\\zentaq\\probe.ini";
+const char kConfig[] = "c:\\zentaq\\res\\zentaq.ini";
+const char kScratchKey[] = "SOFTWARE\\ZentaqProbe";
+
+void Line(const std::string& name, bool ok, const std::string& rest = "") {
+  DWORD error = GetLastError();
+  printf("%s\t%d\t%s%s\n", name.c_str(), ok ? 1 : 0, ok ? "-" : std::to_string(error).c_str(), rest.c_str());
+}
+
+std::string Field(unsigned long value) { return "\t" + std::to_string(value); }
+
+std::string Text(const char* text, size_t length) {
+  std::string out = "\t";
+  for (size_t i = 0; i < length; ++i) out += text[i] ? text[i] : '|';
+  return out;
+}
+
+// CreateFileA, with the last error it leaves on success too.
+HANDLE Open(const std::string& label, const char* name, DWORD access, DWORD share, DWORD disposition) {
+  SetLastError(kUntouched);
+  HANDLE file = CreateFileA(name, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD error = GetLastError();
+  printf("%s\t%d\t%lu\n", label.c_str(), file != INVALID_HANDLE_VALUE ? 1 : 0, static_cast<unsigned long>(error));
+  return file;
+}
+
+void Close(HANDLE file) {
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+void Files() {
+  // A name looked up before the file exists, then the file made under
+  // another case: the later lookup finds it (names don't differ by case).
+  Close(Open("open missing", kScratch, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  Close(Open("open in a missing folder", "c:\\zentaq\\nofolder\\x.tmp", GENERIC_READ, FILE_SHARE_READ,
+             OPEN_EXISTING));
+  HANDLE file = Open("create new", kScratch, GENERIC_WRITE, 0, CREATE_NEW);
+  DWORD count = kUntouched;
+  SetLastError(kUntouched);
+  BOOL ok = WriteFile(file, "abcde", 5, &count, nullptr);
+  Line("write", ok, Field(count));
+  count = kUntouched;
+  char buffer[16] = {};
+  SetLastError(kUntouched);
+  ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
+  Line("read from a handle without read access", ok, Field(count));
+  Close(file);
+
+  Close(Open("create new over a file", kScratch, GENERIC_WRITE, 0, CREATE_NEW));
+  file = Open("open in another case", kScratchOtherCase, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  HANDLE second = Open("open again, sharing refused", kScratch, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+  Close(second);
+  SetLastError(kUntouched);
+  DWORD size = GetFileSize(file, nullptr);
+  Line("size", size != INVALID_FILE_SIZE, Field(size));
+  count = kUntouched;
+  SetLastError(kUntouched);
+  ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
+  Line("read", ok, Field(count) + Text(buffer, count <= sizeof buffer ? count : 0));
+  count = kUntouched;
+  SetLastError(kUntouched);
+  ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
+  Line("read at the end", ok, Field(count));
+  SetLastError(kUntouched);
+  DWORD position = SetFilePointer(file, 1, nullptr, FILE_BEGIN);
+  count = kUntouched;
+  ok = ReadFile(file, buffer, 2, &count, nullptr);
+  Line("seek and read", ok, Field(position) + Field(count) + Text(buffer, count <= 2 ? count : 0));
+  Close(file);
+
+  Close(Open("open always over a file", kScratch, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS));
+  Close(Open("create always over a file", kScratch, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS));
+  SetLastError(kUntouched);
+  DWORD attributes = GetFileAttributesA(kScratchOtherCase);
+  Line("attributes", attributes != INVALID_FILE_ATTRIBUTES, Field(attributes));
+  SetLastError(kUntouched);
+  Line("delete", DeleteFileA(kScratch));
+  SetLastError(kUntouched);
+  Line("delete again", DeleteFileA(kScratch));
+  Close(Open("open always, new", kScratch, GENERIC_WRITE, 0, OPEN_ALWAYS));
+  SetLastError(kUntouched);
+  Line("delete", DeleteFileA(kScratch));
+  Close(Open("create always, new", kScratch, GENERIC_WRITE, 0, CREATE_ALWAYS));
+  SetLastError(kUntouched);
+  Line("delete", DeleteFileA(kScratch));
+
+  // What the step left: the product's files as setup reads them.
+  for (const char* name : {"c:\\zentaq\\res\\drivedir\\gs.PPD", "c:\\zentaq\\res\\drivedir\\ztqmon.dll",
+                           "c:\\zentaq\\res\\zentaq.ini"}) {
+    SetLastError(kUntouched);
+    attributes = GetFileAttributesA(name);
+    Line(std::string("attributes of ") + name, attributes != INVALID_FILE_ATTRIBUTES, Field(attributes));
+  }
+}
+
+// A file's bytes, as setup's reads get them.
+void Bytes(const std::string& label, const char* name) {
+  HANDLE file = Open(label, name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  char buffer[512];
+  DWORD count = 0;
+  if (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &count, nullptr)) {
+    std::string text;
+    for (DWORD i = 0; i < count; ++i) {
+      if (buffer[i] == '\r') text += "\\r";
+      else if (buffer[i] == '\n') text += "\\n";
+      else text += buffer[i];
+    }
+    printf("%s bytes\t%s\n", label.c_str(), text.c_str());
+  }
+  Close(file);
+}
+
+std::string Profile(const char* section, const char* key, DWORD size, const char* file) {
+  char buffer[1024] = {};
+  SetLastError(kUntouched);
+  DWORD n = GetPrivateProfileStringA(section, key, "default", buffer, size, file);
+  std::string out = Field(n) + Text(buffer, n < sizeof buffer ? n : 0);
+  printf("profile %s/%s (%lu)\t%s\n", section ? section : "*", key ? key : "*", static_cast<unsigned long>(size),
+         out.c_str() + 1);
+  return std::string(buffer, n < sizeof buffer ? n : 0);
+}
+
+void Profiles() {
+  // The configuration file as the step left it: its sections, their keys
+  // and values, as setup's reads see them.
+  std::string sections = Profile(nullptr, nullptr, sizeof(char[1024]), kConfig);
+  for (size_t at = 0; at < sections.size(); at = sections.find('\0', at) + 1) {
+    std::string section = sections.c_str() + at;
+    std::string keys = Profile(section.c_str(), nullptr, 1024, kConfig);
+    for (size_t k = 0; k < keys.size(); k = keys.find('\0', k) + 1)
+      Profile(section.c_str(), keys.c_str() + k, 1024, kConfig);
+  }
+  Profile("Parameters", "Quiet", 1, kConfig);
+  Profile("Parameters", "Missing", 4, kConfig);
+
+  // A file of its own: written, read back in small and large buffers.
+  SetLastError(kUntouched);
+  Line("write profile", WritePrivateProfileStringA("Probe", "Name", "  a value  ", kScratchIni));
+  SetLastError(kUntouched);
+  Line("write profile", WritePrivateProfileStringA("Probe", "Other", "\"quoted\"", kScratchIni));
+  SetLastError(kUntouched);
+  Line("write profile", WritePrivateProfileStringA("Second", "Name", "second", kScratchIni));
+  SetLastError(kUntouched);
+  Line("write profile", WritePrivateProfileStringA("Probe", "name", "replaced", kScratchIni));
+  Profile(nullptr, nullptr, 1024, kScratchIni);
+  Profile("Probe", nullptr, 1024, kScratchIni);
+  Profile("Probe", "Name", 1024, kScratchIni);
+  Profile("probe", "OTHER", 1024, kScratchIni);
+  Profile("Probe", "Name", 4, kScratchIni);
+  Profile("Second", "Name", 1024, kScratchIni);
+  SetLastError(kUntouched);
+  Line("delete profile key", WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni));
+  Profile("Probe", nullptr, 1024, kScratchIni);
+  Bytes("profile file", kScratchIni);
+  // A file that another program wrote: line feeds alone, a comment, blanks.
+  HANDLE file = Open("profile by hand", kScratchIni, GENERIC_WRITE, 0, CREATE_ALWAYS);
+  const char kByHand[] = "; by hand\n[Probe]\nName = one\n\n[Second]\nName=two";
+  DWORD count = 0;
+  WriteFile(file, kByHand, sizeof kByHand - 1, &count, nullptr);
+  Close(file);
+  Profile("Probe", "Name", 1024, kScratchIni);
+  Profile("Second", nullptr, 1024, kScratchIni);
+  SetLastError(kUntouched);
+  Line("write profile", WritePrivateProfileStringA("Second", "Added", "three", kScratchIni));
+  Bytes("profile file by hand", kScratchIni);
+  SetLastError(kUntouched);
+  Line("delete profile", DeleteFileA(kScratchIni));
+}
+
+void Registry() {
+  HKEY key = nullptr;
+  HKEY sub = nullptr;
+  LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_READ, &key);
+  printf("reg open missing\t%ld\n", static_cast<long>(status));
+  status = RegCreateKeyA(HKEY_LOCAL_MACHINE, kScratchKey, &key);
+  printf("reg create\t%ld\n", static_cast<long>(status));
+  status = RegCreateKeyA(key, "Sub", &sub);
+  printf("reg create sub\t%ld\n", static_cast<long>(status));
+  if (sub) RegCloseKey(sub);
+  DWORD dword = 0x12345678;
+  status = RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>("value"), 6);
+  printf("reg set sz\t%ld\n", static_cast<long>(status));
+  status = RegSetValueExA(key, "Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword), sizeof dword);
+  printf("reg set dword\t%ld\n", static_cast<long>(status));
+  for (DWORD room : {0u, 3u, 6u, 64u}) {
+    BYTE data[64] = {};
+    DWORD type = kUntouched;
+    DWORD size = room;
+    status = RegQueryValueExA(key, "Text", nullptr, &type, room ? data : nullptr, &size);
+    printf("reg query sz (%lu)\t%ld\t%lu\t%lu%s\n", static_cast<unsigned long>(room), static_cast<long>(status),
+           static_cast<unsigned long>(type), static_cast<unsigned long>(size),
+           status == ERROR_SUCCESS && room ? Text(reinterpret_cast<char*>(data), size).c_str() : "");
+  }
+  DWORD read = 0;
+  DWORD size = sizeof read;
+  status = RegQueryValueExA(key, "Number", nullptr, nullptr, reinterpret_cast<BYTE*>(&read), &size);
+  printf("reg query dword\t%ld\t%lx\t%lu\n", static_cast<long>(status), static_cast<unsigned long>(read), static_cast<unsigned long>(size));
+  size = 4;
+  status = RegQueryValueExA(key, "Missing", nullptr, nullptr, reinterpret_cast<BYTE*>(&read), &size);
+  printf("reg query missing\t%ld\n", static_cast<long>(status));
+  char name[64];
+  for (DWORD i = 0; i < 2; ++i) {
+    status = RegEnumKeyA(key, i, name, sizeof name);
+    printf("reg enum %lu\t%ld\t%s\n", static_cast<unsigned long>(i), static_cast<long>(status), status == ERROR_SUCCESS ? name : "");
+  }
+  status = RegEnumKeyA(key, 0, name, 2);
+  printf("reg enum, small buffer\t%ld\n", static_cast<long>(status));
+  RegCloseKey(key);
+  // Windows NT refuses to delete a key with subkeys; 9x deletes the tree.
+  if (!(GetVersion() & 0x80000000)) {
+    status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey);
+    printf("reg delete with a subkey\t%ld\n", static_cast<long>(status));
+  }
+  printf("reg delete tree\t%lu\n", static_cast<unsigned long>(SHDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey)));
+  status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey);
+  printf("reg delete missing\t%ld\n", static_cast<long>(status));
+}
+
+void Services() {
+  // Windows 9x has no service control manager.
+  if (GetVersion() & 0x80000000) return;
+  SetLastError(kUntouched);
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  Line("scm open", manager != nullptr);
+  SetLastError(kUntouched);
+  SC_HANDLE missing = OpenServiceA(manager, "NoSuchService", SERVICE_QUERY_STATUS);
+  Line("service open missing", missing != nullptr);
+  if (missing) CloseServiceHandle(missing);
+  SetLastError(kUntouched);
+  SC_HANDLE service = OpenServiceA(manager, "Spooler", SERVICE_QUERY_STATUS);
+  Line("service open", service != nullptr);
+  SERVICE_STATUS status = {};
+  status.dwServiceType = status.dwCurrentState = status.dwWin32ExitCode = kUntouched;
+  SetLastError(kUntouched);
+  BOOL ok = QueryServiceStatus(service, &status);
+  Line("service status", ok, Field(status.dwCurrentState) + Field(status.dwWin32ExitCode));
+  SetLastError(kUntouched);
+  ok = QueryServiceStatus(nullptr, &status);
+  Line("service status without a handle", ok);
+  if (service) CloseServiceHandle(service);
+  if (manager) CloseServiceHandle(manager);
+}
+
+int View() {
+  setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+  Files();
+  Profiles();
+  Registry();
+  Services();
+  fflush(stdout);
+  return 0;
+}
+
+}  // namespace
+
+int main() {
+#ifdef _WIN32
+  return View();
+#else
+  try {
+    // One lock of the machine for the whole run, as the setup program
+    // keeps it between its waits.
+    winsim::KeepLockBetweenCalls();
+    winsim::Machine::Get();
+    return View();
+  } catch (const winsim::MachineError& error) {
+    fprintf(stderr, "callview: %s\n", error.what());
+    return 2;
+  }
+#endif
+}
