@@ -45,11 +45,15 @@ class Listing:
     def available(self, api):
         return api not in self.unavailable
 
+    def entries(self, api, level, field, name):
+        """The records that name `name` (a spooler names each thing once)."""
+        return [r for r in self.records.get((api, level), []) if r.get(field, '').lower() == name.lower()]
+
     def entry(self, api, level, field, name):
         """The record that names `name`, or None; Ellipsis where the call is unavailable."""
         if not self.available(api):
             return Ellipsis
-        found = [r for r in self.records.get((api, level), []) if r.get(field, '').lower() == name.lower()]
+        found = self.entries(api, level, field, name)
         return found[0] if found else None
 
 
@@ -204,7 +208,8 @@ def check_presence(c, side, listing, state):
             continue
         expected = driver if api == 'EnumPrinterDriversA' else printer if api == 'EnumPrintersA' else monitor
         verb = 'lists' if expected else 'does not list'
-        c.check(f'{side}: {api} level {level} {verb} {name}', (entry is not None) == expected)
+        c.check(f'{side}: {api} level {level} {verb} {name}',
+                len(listing.entries(api, level, field, name)) == (1 if expected else 0))
     c.check(f'{side}: OpenPrinterA of the product\'s printer {"succeeds" if printer else "fails"}',
             listing.opened is not None and bool(listing.opened[0]) == printer, f'{listing.opened}')
     listed = listing.entry('EnumPrintersA', 2, 'pPrinterName', 'ZENTAQ')

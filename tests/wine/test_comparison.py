@@ -260,6 +260,11 @@ class Faults(unittest.TestCase):
         def wide(r):
             r.spooler = listing(width=2)
         self.assertCaught(self.install(wide), 'EnumPortsA level 2 bytes of a character')
+        # The product's port listed twice.
+        def twice(r):
+            r.spooler = listing()
+            r.spooler.records[('EnumPortsA', 1)].append({'pName': 'ZENTAQPORT'})
+        self.assertCaught(self.install(twice, on_both=True), 'sim: EnumPortsA level 1 lists ZENTAQPORT')
         # A listing that ended early (the program failed), after an uninstall as well.
         def cut(r):
             r.spooler = spooler_listing.parse('')
