@@ -36,6 +36,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -222,10 +223,10 @@ def build_targets(build, targets=BUILT):
         return False
 
 
-def start(command, env=None):
+def start(command, env=None, stdout=subprocess.DEVNULL):
     """A test command in a process group of its own, so that the programs it
     starts go with it (a mutant may loop for ever in a run of setup)."""
-    return subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+    return subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
                             stderr=subprocess.DEVNULL, start_new_session=True)
 
 
@@ -259,10 +260,19 @@ def run_tests(build, checks, path=None):
             processes = [start(command, dict(env, GTEST_TOTAL_SHARDS=str(check.shards), GTEST_SHARD_INDEX=str(i)))
                          for i in range(check.shards)]
         else:
-            processes = [start(command, env)]
+            output = tempfile.TemporaryFile()
+            processes = [start(command, env, output)]
         ok = finish(processes, time.time() + TEST_LIMIT)
         if not ok:
-            return 'killed', check.name + (' (time limit)' if ok is None else '')
+            # The Wine judge names the scenario that failed, so that a kill
+            # can be told from a run that failed for another reason.
+            said = ''
+            if check.shards <= 1:
+                output.seek(0)
+                said = [line for line in output.read().decode(errors='replace').splitlines()
+                        if line.startswith('judge:')]
+                said = ', ' + said[-1][len('judge: '):] if said else ''
+            return 'killed', check.name + (' (time limit)' if ok is None else '') + said
     return 'survived', ''
 
 

@@ -173,8 +173,8 @@ def cmd_run(args):
 
 
 # The scenarios in the order the judge runs them: the quickest first.
-JUDGE_ORDER = ['install_xp', 'install_shipped_98', 'install_edited_xp', 'command_line_xp', 'install_98',
-               'install_readme_xp', 'install_98_no_pscript',
+JUDGE_ORDER = ['install_xp', 'install_shipped_98', 'install_edited_xp', 'install_marked_xp', 'command_line_xp',
+               'install_98', 'install_readme_xp', 'install_98_no_pscript',
                'uninstall_no_xp', 'reinstall_xp', 'uninstall_xp', 'uninstall_98']
 
 
@@ -199,7 +199,9 @@ def cmd_judge(args):
               '--winsim', os.path.join(build, 'tools', 'winsim', 'winsim'),
               '--product', os.path.join(root, 'product'), '--monitor-dll', os.path.join(helpers, 'ztqmon.dll'),
               '--ui-dll', os.path.join(helpers, 'ztqui.dll')]
-    waiting, running, failed = [n for n in JUDGE_ORDER if n in SCENARIOS], [], None
+    # The quickest first; a scenario the order doesn't name yet comes last.
+    waiting = [n for n in JUDGE_ORDER if n in SCENARIOS] + [n for n in SCENARIOS if n not in JUDGE_ORDER]
+    running, failed = [], None
     while (waiting and not failed) or running:
         while waiting and not failed and len(running) < args.jobs:
             name = waiting.pop(0)
