@@ -2,13 +2,8 @@
 on each side: the output of programs/callview.cpp (files, profile strings,
 the registry, the service control manager), one call a line, compared line
 by line. Wine's side runs it once setup has ended, as the spooler listing."""
-import os
-import shutil
-import subprocess
+import views
 
-import winelib
-
-PROGRAM = 'callview.exe'
 # Wine's answer for the spooler service where the step started none: it is
 # started on demand, so it has never run (SERVICE_STOPPED, and
 # ERROR_SERVICE_NEVER_STARTED as its exit code).
@@ -16,34 +11,17 @@ SPOOLER_STATUS = 'service status'
 NEVER_STARTED = ['1', '-', '1', '1077']
 
 
-def lines_of(data):
-    return [line.rstrip('\r') for line in data.decode('latin-1').splitlines()]
-
-
-def save(work, number, data):
-    with open(os.path.join(work, f'step{number}.callview'), 'wb') as f:
-        f.write(data)
-    return lines_of(data)
+def lines_of(data, failed):
+    lines = [line.rstrip('\r') for line in data.decode('latin-1').splitlines()]
+    return lines + [failed] if failed else lines
 
 
 def run_sim(program, machine, work, number, limit):
-    run = subprocess.run([program], env=dict(os.environ, WINSIM_ROOT=machine), stdin=subprocess.DEVNULL,
-                         capture_output=True, timeout=limit)
-    lines = save(work, number, run.stdout)
-    if run.returncode:
-        lines.append(f'callview exit code {run.returncode}: {run.stderr.decode(errors="replace")}')
-    return lines
+    return lines_of(*views.run_sim('callview', program, machine, work, number, limit))
 
 
 def run_wine(wine, prefix, helpers, work, number, limit):
-    target = winelib.host_path(prefix, 'c:\\' + PROGRAM)
-    if not os.path.exists(target):
-        shutil.copyfile(os.path.join(helpers, PROGRAM), target)
-    code, out, err = wine.run(['c:\\' + PROGRAM], wine.env(prefix), limit, prefix=prefix)
-    lines = save(work, number, out)
-    if code:
-        lines.append(f'callview exit code {code}: {err.decode(errors="replace")[-500:]}')
-    return lines
+    return lines_of(*views.run_wine('callview', wine, prefix, helpers, work, number, limit))
 
 
 def norm_calls(started_on_wine):

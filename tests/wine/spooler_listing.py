@@ -3,9 +3,9 @@ output of programs/spoolview.cpp (run under Wine, and over the simulated
 machine) read into a Listing, checked on its own side for the form of an
 Enum answer, and compared with the other side for the product's entries and
 the layout of the records."""
-import os
 import re
-import subprocess
+
+import views
 
 ERROR_INSUFFICIENT_BUFFER = 0x7a
 
@@ -94,37 +94,23 @@ def parse(text):
 
 # --- running it -----------------------------------------------------------------------
 
-def save(work, number, data):
-    with open(os.path.join(work, f'step{number}.spoolview'), 'wb') as f:
-        f.write(data)
-    return parse(data.decode('latin-1'))
+def listing_of(data, failed):
+    listing = parse(data.decode('latin-1'))
+    if failed:
+        listing.malformed.append(failed)
+    return listing
 
 
 def run_sim(program, machine, work, number, limit):
     """The listing of the simulated machine after step `number`."""
-    run = subprocess.run([program], env=dict(os.environ, WINSIM_ROOT=machine), stdin=subprocess.DEVNULL,
-                         capture_output=True, timeout=limit)
-    listing = save(work, number, run.stdout)
-    if run.returncode:
-        listing.malformed.append(f'spoolview exit code {run.returncode}: {run.stderr.decode(errors="replace")}')
-    return listing
+    return listing_of(*views.run_sim('spoolview', program, machine, work, number, limit))
 
 
 def run_wine(wine, prefix, helpers, work, number, limit):
     """The listing under Wine after step `number`: one more Wine process in the
     prefix, which loads the spooler's monitors itself, as any application's
-    does. Started once setup has ended, before the prefix's Wine has wound
-    down (its wineserver then serves this process too, without a new start)."""
-    import shutil
-    import winelib
-    target = winelib.host_path(prefix, 'c:\\spoolview.exe')
-    if not os.path.exists(target):
-        shutil.copyfile(os.path.join(helpers, 'spoolview.exe'), target)
-    code, out, err = wine.run(['c:\\spoolview.exe'], wine.env(prefix), limit, prefix=prefix)
-    listing = save(work, number, out)
-    if code:
-        listing.malformed.append(f'spoolview exit code {code}: {err.decode(errors="replace")[-500:]}')
-    return listing
+    does."""
+    return listing_of(*views.run_wine('spoolview', wine, prefix, helpers, work, number, limit))
 
 
 # --- checks on one side -----------------------------------------------------------------

@@ -74,13 +74,13 @@ foreach(bits 32 64)
     COMMAND ${CMAKE_COMMAND} -E make_directory ${helpers}
     COMMAND ${cxx} -std=c++17 -O2 -Wall -Wextra -Werror -static -I${CMAKE_SOURCE_DIR}/src
             -o ${helpers}/spoolview.exe ${WINE_SRC}/programs/spoolview.cpp -lwinspool
-    DEPENDS ${WINE_SRC}/programs/spoolview.cpp)
+    DEPENDS ${WINE_SRC}/programs/spoolview.cpp ${WINE_SRC}/programs/view_main.h)
   # And what the calls setup makes outside the spooler answer.
   add_custom_command(OUTPUT ${helpers}/callview.exe
     COMMAND ${CMAKE_COMMAND} -E make_directory ${helpers}
     COMMAND ${cxx} -std=c++17 -O2 -Wall -Wextra -Werror -static -I${CMAKE_SOURCE_DIR}/src
             -o ${helpers}/callview.exe ${WINE_SRC}/programs/callview.cpp -lshlwapi
-    DEPENDS ${WINE_SRC}/programs/callview.cpp)
+    DEPENDS ${WINE_SRC}/programs/callview.cpp ${WINE_SRC}/programs/view_main.h)
   add_custom_target(wine_helpers_${bits} ALL
     DEPENDS ${helpers}/dirs.exe ${helpers}/ztqmon.dll ${helpers}/ztqui.dll ${helpers}/launcher.exe
             ${helpers}/started.exe ${helpers}/spoolview.exe ${helpers}/callview.exe)

@@ -14,9 +14,7 @@
 #include <string>
 
 #include "platform/win32.h"
-#ifndef _WIN32
-#include "platform/sim/machine.h"
-#endif
+#include "view_main.h"
 
 namespace {
 
@@ -148,7 +146,7 @@ std::string Profile(const char* section, const char* key, DWORD size, const char
 void Profiles() {
   // The configuration file as the step left it: its sections, their keys
   // and values, as setup's reads see them.
-  std::string sections = Profile(nullptr, nullptr, sizeof(char[1024]), kConfig);
+  std::string sections = Profile(nullptr, nullptr, 1024, kConfig);
   for (size_t at = 0; at < sections.size(); at = sections.find('\0', at) + 1) {
     std::string section = sections.c_str() + at;
     std::string keys = Profile(section.c_str(), nullptr, 1024, kConfig);
@@ -278,19 +276,4 @@ int View() {
 
 }  // namespace
 
-int main() {
-#ifdef _WIN32
-  return View();
-#else
-  try {
-    // One lock of the machine for the whole run, as the setup program
-    // keeps it between its waits.
-    winsim::KeepLockBetweenCalls();
-    winsim::Machine::Get();
-    return View();
-  } catch (const winsim::MachineError& error) {
-    fprintf(stderr, "callview: %s\n", error.what());
-    return 2;
-  }
-#endif
-}
+int main() { return RunView("callview", View); }

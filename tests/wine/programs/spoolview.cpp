@@ -27,9 +27,7 @@
 #include <vector>
 
 #include "platform/win32.h"
-#ifndef _WIN32
-#include "platform/sim/machine.h"
-#endif
+#include "view_main.h"
 
 namespace {
 
@@ -350,19 +348,4 @@ int List() {
 
 }  // namespace
 
-int main() {
-#ifdef _WIN32
-  return List();
-#else
-  try {
-    // One lock of the machine for the whole listing: the program doesn't
-    // wait, so it sees one state of the spooler throughout.
-    winsim::KeepLockBetweenCalls();
-    winsim::Machine::Get();
-    return List();
-  } catch (const winsim::MachineError& error) {
-    fprintf(stderr, "spoolview: %s\n", error.what());
-    return 2;
-  }
-#endif
-}
+int main() { return RunView("spoolview", List); }
