@@ -42,7 +42,12 @@ def norm_calls(started_on_wine):
     return normalise
 
 
+# callview's file written by hand: as written, then after a key added to
+# its first section, then after one added to its last.
+AS_WRITTEN = 'profile file as written'
 BY_HAND = 'profile file by hand bytes'
+BY_HAND_LAST = 'profile file by hand, last section bytes'
+ADDED_FIRST = 'Added=three\\r\\n'
 
 
 def wine_profile_form(text):
@@ -61,20 +66,30 @@ def wine_profile_form(text):
     return ''.join(out)
 
 
+def kept_as_written(label, text, as_written):
+    """Windows changes only the line of the key it writes: after the key
+    added to the first section the file is as written but for that line
+    (the last line still without a line end); after the one added to the
+    last section, at least not in the form Wine writes back whole."""
+    if label == BY_HAND:
+        return ADDED_FIRST in text and text.replace(ADDED_FIRST, '', 1) == as_written
+    return wine_profile_form(text) != text
+
+
 def norm_profile_rewrite(wine, sim):
     """Wine's form of the file that another program wrote, which the
-    simulated machine must have kept but for the line it added."""
+    simulated machine must have kept but for the lines it added."""
     wine, sim, used = list(wine), list(sim), []
+    as_written = next((line.partition('\t')[2] for line in sim if line.startswith(AS_WRITTEN + '\t')), None)
     for i, line in enumerate(sim):
         label, _, text = line.partition('\t')
-        if label != BY_HAND:
+        if label not in (BY_HAND, BY_HAND_LAST):
             continue
-        # The simulated side must have kept the file as written: where its
-        # bytes are in Wine's form already, Wine equal to them is no
-        # answer of Windows, and the line is left to differ.
-        if wine_profile_form(text) == text:
-            sim[i] = label + '\t' + text + ' (rewritten whole, where Windows keeps the lines as written)'
-        else:
+        # Where the simulated side didn't keep the file as written, Wine's
+        # form is no answer of Windows, and the line is left to differ.
+        if kept_as_written(label, text, as_written):
             sim[i] = label + '\t' + wine_profile_form(text)
+        else:
+            sim[i] = label + '\t' + text + ' (not kept as written, as Windows keeps the lines it does not change)'
         used.append('profile-rewritten-whole')
     return wine, sim, used

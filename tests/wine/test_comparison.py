@@ -277,8 +277,10 @@ class Faults(unittest.TestCase):
                           'sim: EnumMonitorsA level 1 does not list ZENTAQ Monitor')
 
     def test_what_the_calls_outside_the_spooler_answer(self):
-        by_hand = '; by hand\\n[Probe]\\nName = one\\n\\n[Second]\\nName=two\\r\\nAdded=three\\r\\n'
-        in_wine_form = '; by hand\\r\\n[Probe]\\r\\nName=one\\r\\n[Second]\\r\\nName=two\\r\\nAdded=three\\r\\n'
+        as_written = '; by hand\\n[Probe]\\nName = one\\n\\n[Second]\\nName=two'
+        by_hand = '; by hand\\n[Probe]\\nName = one\\nAdded=three\\r\\n\\n[Second]\\nName=two'
+        last = by_hand + '\\r\\nAdded=four\\r\\n'
+        in_wine_form = '; by hand\\r\\n[Probe]\\r\\nName=one\\r\\nAdded=three\\r\\n[Second]\\r\\nName=two\\r\\n'
         status = {'stopped': 'service status\t1\t-\t1\t1077', 'running': 'service status\t1\t-\t4\t0'}
 
         def run(wine_calls, sim_calls, services=()):
@@ -286,21 +288,29 @@ class Faults(unittest.TestCase):
             wine.calls, sim.calls = wine_calls, sim_calls
             wine.services = sim.services = list(services)
             return self.run_compare([sides.Step()], [wine], [sim])
-        right_sim = ['read from a handle without read access\t0\t5\t0', 'profile file by hand bytes\t' + by_hand,
-                     status['running']]
-        right_wine = [*right_sim[:1], 'profile file by hand bytes\t' + in_wine_form, status['stopped']]
+
+        def calls(first, then, service, read='read from a handle without read access\t0\t5\t0'):
+            return [read, 'profile file as written\t' + as_written, 'profile file by hand bytes\t' + first,
+                    'profile file by hand, last section bytes\t' + then, service]
+        right_sim = calls(by_hand, last, status['running'])
+        right_wine = calls(in_wine_form, in_wine_form + 'Added=four\\r\\n', status['stopped'])
         label = 'what the calls outside the spooler answer'
         self.assertEqual(run(right_wine, right_sim), [])
-        # A count left set after a failed read; a file rewritten whole on the
-        # simulated side, which Windows keeps as written.
-        self.assertCaught(run(right_wine, ['read from a handle without read access\t0\t5\t1', *right_sim[1:]]),
-                          label)
-        self.assertCaught(run(right_wine, [right_sim[0], 'profile file by hand bytes\t' + in_wine_form,
-                                           right_sim[2]]), label)
+        # A count left set after a failed read; the file by hand not kept as
+        # written on the simulated side: rewritten whole, its last line given
+        # a line end, the added line left out or written twice.
+        wrong = [calls(by_hand, last, status['running'], read='read from a handle without read access\t0\t5\t1'),
+                 calls(in_wine_form, last, status['running']),
+                 calls(by_hand, in_wine_form + 'Added=four\\r\\n', status['running']),
+                 calls(by_hand + '\\r\\n', last, status['running']),
+                 calls(as_written, last, status['running']),
+                 calls(by_hand.replace('Added', 'Added=three\\r\\nAdded'), last, status['running'])]
+        for sim_calls in wrong:
+            self.assertCaught(run(right_wine, sim_calls), label)
         # Wine's spooler service runs only where the step started it.
-        self.assertCaught(run([*right_wine[:2], status['running']], right_sim), label)
+        self.assertCaught(run([*right_wine[:4], status['running']], right_sim), label)
         started = [('control', 'Spooler', 1, True), ('start', 'Spooler', True)]
-        self.assertEqual(run([*right_wine[:2], status['running']], right_sim, started)[1:], [])
+        self.assertEqual(run([*right_wine[:4], status['running']], right_sim, started)[1:], [])
 
 
 if __name__ == '__main__':

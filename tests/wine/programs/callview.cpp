@@ -107,6 +107,28 @@ void Files() {
   SetLastError(kUntouched);
   Line("delete", DeleteFileA(kScratch));
 
+  // Past 4 GiB: the high parts of the position and the size (a sparse file).
+  file = Open("create new, large", kScratch, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
+  LONG high = 1;
+  SetLastError(kUntouched);
+  position = SetFilePointer(file, 1, &high, FILE_BEGIN);
+  Line("seek past 4 GiB", position != INVALID_SET_FILE_POINTER, Field(position) + Field(high));
+  count = kUntouched;
+  SetLastError(kUntouched);
+  ok = WriteFile(file, "z", 1, &count, nullptr);
+  Line("write past 4 GiB", ok, Field(count));
+  DWORD size_high = kUntouched;
+  SetLastError(kUntouched);
+  size = GetFileSize(file, &size_high);
+  Line("size past 4 GiB", size != INVALID_FILE_SIZE, Field(size) + Field(size_high));
+  high = -1;
+  SetLastError(kUntouched);
+  position = SetFilePointer(file, -2, &high, FILE_END);
+  Line("seek back from the end", position != INVALID_SET_FILE_POINTER, Field(position) + Field(high));
+  Close(file);
+  SetLastError(kUntouched);
+  Line("delete", DeleteFileA(kScratch));
+
   // What the step left: the product's files as setup reads them.
   for (const char* name : {"c:\\zentaq\\res\\drivedir\\gs.PPD", "c:\\zentaq\\res\\drivedir\\ztqmon.dll",
                            "c:\\zentaq\\res\\zentaq.ini"}) {
@@ -116,20 +138,24 @@ void Files() {
   }
 }
 
+// Text with its line ends as the escapes \r and \n, on one line.
+std::string Escaped(const char* text, size_t length) {
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    if (text[i] == '\r') out += "\\r";
+    else if (text[i] == '\n') out += "\\n";
+    else out += text[i];
+  }
+  return out;
+}
+
 // A file's bytes, as setup's reads get them.
 void Bytes(const std::string& label, const char* name) {
   HANDLE file = Open(label, name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   char buffer[512];
   DWORD count = 0;
-  if (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &count, nullptr)) {
-    std::string text;
-    for (DWORD i = 0; i < count; ++i) {
-      if (buffer[i] == '\r') text += "\\r";
-      else if (buffer[i] == '\n') text += "\\n";
-      else text += buffer[i];
-    }
-    printf("%s bytes\t%s\n", label.c_str(), text.c_str());
-  }
+  if (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &count, nullptr))
+    printf("%s bytes\t%s\n", label.c_str(), Escaped(buffer, count).c_str());
   Close(file);
 }
 
@@ -175,17 +201,26 @@ void Profiles() {
   Line("delete profile key", WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni));
   Profile("Probe", nullptr, 1024, kScratchIni);
   Bytes("profile file", kScratchIni);
-  // A file that another program wrote: line feeds alone, a comment, blanks.
+  // A file that another program wrote: line feeds alone, a comment, blanks,
+  // values in quotes of either kind, a last line without a line end.
   HANDLE file = Open("profile by hand", kScratchIni, GENERIC_WRITE, 0, CREATE_ALWAYS);
-  const char kByHand[] = "; by hand\n[Probe]\nName = one\n\n[Second]\nName=two";
+  const char kByHand[] =
+      "; by hand\n[Probe]\nName = one\nSingle = ' two ' \nDouble=\"three\"\nMixed='four\"\nLone='\nEmpty=''\n"
+      "\n[Second]\nName=two";
   DWORD count = 0;
   WriteFile(file, kByHand, sizeof kByHand - 1, &count, nullptr);
   Close(file);
-  Profile("Probe", "Name", 1024, kScratchIni);
+  printf("profile file as written\t%s\n", Escaped(kByHand, sizeof kByHand - 1).c_str());
+  for (const char* key : {"Name", "Single", "Double", "Mixed", "Lone", "Empty"}) Profile("Probe", key, 1024, kScratchIni);
   Profile("Second", nullptr, 1024, kScratchIni);
+  // A key added to the first section: the last line stays without a line
+  // end; then one added to the last section, after that line.
   SetLastError(kUntouched);
-  Line("write profile", WritePrivateProfileStringA("Second", "Added", "three", kScratchIni));
+  Line("write profile", WritePrivateProfileStringA("Probe", "Added", "three", kScratchIni));
   Bytes("profile file by hand", kScratchIni);
+  SetLastError(kUntouched);
+  Line("write profile", WritePrivateProfileStringA("Second", "Added", "four", kScratchIni));
+  Bytes("profile file by hand, last section", kScratchIni);
   SetLastError(kUntouched);
   Line("delete profile", DeleteFileA(kScratchIni));
 }
@@ -213,6 +248,16 @@ void Registry() {
     printf("reg query sz (%lu)\t%ld\t%lu\t%lu%s\n", static_cast<unsigned long>(room), static_cast<long>(status),
            static_cast<unsigned long>(type), static_cast<unsigned long>(size),
            status == ERROR_SUCCESS && room ? Text(reinterpret_cast<char*>(data), size).c_str() : "");
+  }
+  // The key's default value, set and read under a NULL name and under "".
+  status = RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("default"), 8);
+  printf("reg set default\t%ld\n", static_cast<long>(status));
+  for (const char* value_name : {static_cast<const char*>(nullptr), ""}) {
+    char text[16] = {};
+    DWORD room = sizeof text;
+    status = RegQueryValueExA(key, value_name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &room);
+    printf("reg query default (%s)\t%ld\t%lu%s\n", value_name ? "empty name" : "NULL", static_cast<long>(status),
+           static_cast<unsigned long>(room), status == ERROR_SUCCESS ? Text(text, room).c_str() : "");
   }
   DWORD read = 0;
   DWORD size = sizeof read;
