@@ -167,6 +167,12 @@ TEST(ServiceControl, RefusesBadHandlesOtherServicesAndMissingRights) {
   SERVICE_STATUS status;
   EXPECT_EQ(Call([] { return OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS) != nullptr; }),
             Fails(ERROR_ACCESS_DENIED));
+  // Databases by name: the active one, the failed one that opens for nobody, none of that name.
+  EXPECT_EQ(Call([] { return CloseServiceHandle(OpenSCManagerA(nullptr, "ServicesActive", 0x0001)); }), Ok());
+  EXPECT_EQ(Call([] { return OpenSCManagerA(nullptr, "ServicesFailed", 0x0001) != nullptr; }),
+            Fails(1065));  // ERROR_DATABASE_DOES_NOT_EXIST
+  EXPECT_EQ(Call([] { return OpenSCManagerA(nullptr, "DoesNotExist", 0x0001) != nullptr; }),
+            Fails(ERROR_INVALID_NAME));
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, 0x0001);  // SC_MANAGER_CONNECT
   ASSERT_NE(manager, nullptr);
   EXPECT_EQ(Call([&] { return OpenServiceA(manager, "Spooler", SERVICE_STOP) != nullptr; }), Fails(ERROR_ACCESS_DENIED));

@@ -184,7 +184,10 @@ DWORD NotNow(ServiceState state) {
 DWORD OpenManager(const char* machine, const char* database, DWORD access, SC_HANDLE* manager) {
   // The simulated machine has no network: another machine can't be reached.
   if (machine && *machine) return RPC_S_SERVER_UNAVAILABLE;
-  if (database && *database && !EqualNoCase(database, "ServicesActive")) return spool::kDatabaseDoesNotExist;
+  // The active database by name, or none; the failed one is a name the
+  // manager knows but opens for nobody; any other is no database name.
+  if (database && *database && !EqualNoCase(database, "ServicesActive"))
+    return EqualNoCase(database, "ServicesFailed") ? spool::kDatabaseDoesNotExist : ERROR_INVALID_NAME;
   if ((access & ~kUserManagerAccess) && spool::NeedAdmin()) return ERROR_ACCESS_DENIED;
   auto object = std::make_unique<ManagerHandle>();
   object->access = access;

@@ -84,6 +84,10 @@ void Files() {
   SetLastError(kUntouched);
   ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
   Line("read at the end", ok, Field(count));
+  count = kUntouched;
+  SetLastError(kUntouched);
+  ok = WriteFile(file, "x", 1, &count, nullptr);
+  Line("write to a handle without write access", ok, Field(count));
   SetLastError(kUntouched);
   DWORD position = SetFilePointer(file, 1, nullptr, FILE_BEGIN);
   count = kUntouched;
@@ -225,6 +229,29 @@ void Profiles() {
   Line("delete profile", DeleteFileA(kScratchIni));
 }
 
+// A profile file mapped to the registry (NT's IniFileMapping): its section
+// Probe read from the scratch key once the mapping is there, from the file
+// again once it is gone. NT reads the mappings when a process first uses
+// them; the call with all three strings NULL flushes them, for one file or,
+// without a file, all of them.
+void Mapped() {
+  if (GetVersion() & 0x80000000) return;
+  const char kMapping[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\probe.ini";
+  HKEY map = nullptr;
+  LONG status = RegCreateKeyA(HKEY_LOCAL_MACHINE, kMapping, &map);
+  if (status == ERROR_SUCCESS) {
+    status = RegSetValueExA(map, "Probe", 0, REG_SZ, reinterpret_cast<const BYTE*>("SYS:ZentaqProbe"), 16);
+    RegCloseKey(map);
+  }
+  printf("mapping set\t%ld\n", static_cast<long>(status));
+  printf("profile flush all\t%d\n", WritePrivateProfileStringA(nullptr, nullptr, nullptr, nullptr));
+  Profile("Probe", "Text", 1024, kScratchIni);
+  status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMapping);
+  printf("mapping deleted\t%ld\n", static_cast<long>(status));
+  printf("profile flush\t%d\n", WritePrivateProfileStringA(nullptr, nullptr, nullptr, kScratchIni));
+  Profile("Probe", "Text", 1024, kScratchIni);
+}
+
 void Registry() {
   HKEY key = nullptr;
   HKEY sub = nullptr;
@@ -273,7 +300,17 @@ void Registry() {
   }
   status = RegEnumKeyA(key, 0, name, 2);
   printf("reg enum, small buffer\t%ld\n", static_cast<long>(status));
+  printf("reg close\t%ld\n", static_cast<long>(RegCloseKey(key)));
+  printf("reg close again\t%ld\n", static_cast<long>(RegCloseKey(key)));
+  // A handle opened for reading only sets no values. (Whether a subkey can
+  // be made through it Wine can't tell: its server asks no access of the
+  // parent handle.)
+  status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_READ, &key);
+  printf("reg open for reading\t%ld\n", static_cast<long>(status));
+  status = RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>("other"), 6);
+  printf("reg set through it\t%ld\n", static_cast<long>(status));
   RegCloseKey(key);
+  Mapped();
   // Windows NT refuses to delete a key with subkeys; 9x deletes the tree.
   if (!(GetVersion() & 0x80000000)) {
     status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey);
@@ -290,6 +327,13 @@ void Services() {
   SetLastError(kUntouched);
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   Line("scm open", manager != nullptr);
+  // The databases by name: the active one, the failed one, none of that name.
+  for (const char* database : {"ServicesActive", "ServicesFailed", "DoesNotExist"}) {
+    SetLastError(kUntouched);
+    SC_HANDLE other = OpenSCManagerA(nullptr, database, 0x0001);  // SC_MANAGER_CONNECT
+    Line(std::string("scm open ") + database, other != nullptr);
+    if (other) CloseServiceHandle(other);
+  }
   SetLastError(kUntouched);
   SC_HANDLE missing = OpenServiceA(manager, "NoSuchService", SERVICE_QUERY_STATUS);
   Line("service open missing", missing != nullptr);
