@@ -346,9 +346,17 @@ TEST_F(Files, BadHandlesAndMissingAccess) {
   SetLastError(0xdeadbeef);
   EXPECT_EQ(Error(WriteFile(reader.handle, "x", 1, &count, nullptr)), 5u);
   // No buffer: NT's read faults on it (STATUS_ACCESS_VIOLATION, 998) as soon
-  // as one byte is asked for; nothing asked, nothing touched.
+  // as one byte is asked for, its write refuses it (ERROR_INVALID_USER_BUFFER);
+  // nothing asked, nothing touched.
   SetLastError(0xdeadbeef);
   EXPECT_EQ(Error(ReadFile(reader.handle, nullptr, 1, &count, nullptr)), 998u);
+  Open writer = OpenFile("c:\\zentaq\\data.txt", GENERIC_WRITE, kShareAll, OPEN_EXISTING);
+  ASSERT_TRUE(writer.ok());
+  count = 7;
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(Error(WriteFile(writer.handle, nullptr, 1, &count, nullptr)), 1784u);
+  EXPECT_EQ(count, 0u);
+  CloseHandle(writer.handle);
   EXPECT_TRUE(ReadFile(reader.handle, nullptr, 0, &count, nullptr));
   EXPECT_EQ(count, 0u);
   EXPECT_TRUE(CloseHandle(reader.handle));
@@ -407,6 +415,19 @@ TEST_F(Files, FindFirstFileFillsNameSizeAndAttributes) {
   SetLastError(0xdeadbeef);
   EXPECT_EQ(FindFirstFileA("c:\\none\\none.dll", &data), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), 3u);
+}
+
+TEST(NineXFiles, ReadIntoNoBufferIsAnInvalidParameter) {
+  TestMachine machine("98");
+  machine.Use();
+  machine.Write("c:\\zentaq\\data.txt", "0123456789");
+  Open reader = OpenFile("c:\\zentaq\\data.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  ASSERT_TRUE(reader.ok());
+  DWORD count = 7;
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(Error(ReadFile(reader.handle, nullptr, 1, &count, nullptr)), 87u);
+  EXPECT_EQ(count, 0u);
+  CloseHandle(reader.handle);
 }
 
 TEST(Reboot, OnNineXTheRegisteredMonitorsLibrariesBecomeTheHeldSet) {

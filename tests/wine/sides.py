@@ -14,6 +14,7 @@ import time
 import call_view
 import registry
 import spooler_listing
+import views
 import winelib
 
 # Time limits, in seconds. Generous: under qemu's i386 emulation every Wine
@@ -322,10 +323,6 @@ def release_libraries(machine):
         f.write(re.sub(r'(?ms)^\[loaded\]\n.*?(?=^\[|\Z)', '', text))
 
 
-def close_standard_input():
-    os.close(0)
-
-
 def run_sim(sc, args, work, log, module_path):
     machine = os.path.join(work, 'machine')
     if os.path.exists(machine):
@@ -364,7 +361,7 @@ def run_sim(sc, args, work, log, module_path):
         # descriptor 0 closed), so the machine's first open gets descriptor 0.
         run = subprocess.run([args.sim_setup, *step.args], env=dict(os.environ, WINSIM_ROOT=machine),
                              stdin=subprocess.DEVNULL, capture_output=True, timeout=SIM_LIMIT,
-                             preexec_fn=close_standard_input)
+                             preexec_fn=views.close_standard_input)
         for kind, data in (('stdout', run.stdout), ('stderr', run.stderr)):
             with open(os.path.join(work, f'step{number}.{kind}'), 'wb') as f:
                 f.write(data)

@@ -17,9 +17,14 @@ def save(work, name, number, data):
     return data
 
 
+def close_standard_input():
+    os.close(0)
+
+
 def run_sim(name, program, machine, work, number, limit):
+    # Started as setup is, without a standard input (see sides.run_sim).
     run = subprocess.run([program], env=dict(os.environ, WINSIM_ROOT=machine), stdin=subprocess.DEVNULL,
-                         capture_output=True, timeout=limit)
+                         capture_output=True, timeout=limit, preexec_fn=close_standard_input)
     failed = f'{name} exit code {run.returncode}: {run.stderr.decode(errors="replace")}' if run.returncode else None
     return save(work, name, number, run.stdout), failed
 

@@ -17,6 +17,8 @@ namespace {
 
 using winsim::ShareRequest;
 
+bool NtFamily() { return winsim::Machine::Get().os().nt_family; }
+
 struct FileObject : winsim::KernelObject {
   int fd = -1;
   bool can_read = false;
@@ -163,7 +165,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read_count, LPOVE
   FileObject* object = FileOf(file);
   if (!object) return FailBool(ERROR_INVALID_HANDLE);
   if (!object->can_read) return FailBool(ERROR_ACCESS_DENIED);
-  if (count > 0 && !buffer) return FailBool(998);  // ERROR_NOACCESS
+  // No buffer: NT's read faults on it (ERROR_NOACCESS); 9x checks it first.
+  if (count > 0 && !buffer) return FailBool(NtFamily() ? 998 : ERROR_INVALID_PARAMETER);
   char* out = static_cast<char*>(buffer);
   off_t position = count >= kLargeRead ? lseek(object->fd, 0, SEEK_CUR) : -1;
   MakeBufferPresent(object->fd, position, out, count);
@@ -190,7 +193,10 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVER
   FileObject* object = FileOf(file);
   if (!object) return FailBool(ERROR_INVALID_HANDLE);
   if (!object->can_write) return FailBool(ERROR_ACCESS_DENIED);
-  if (count > 0 && !buffer) return FailBool(998);  // ERROR_NOACCESS
+  // No buffer: NT refuses it as no user buffer (ERROR_INVALID_USER_BUFFER).
+  // 9x writes whatever lies at address 0; the machine has nothing there and
+  // refuses as NT does.
+  if (count > 0 && !buffer) return FailBool(1784);
   const char* in = static_cast<const char*>(buffer);
   DWORD total = 0;
   while (total < count) {

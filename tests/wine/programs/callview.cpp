@@ -63,6 +63,13 @@ void Files() {
   BOOL ok = WriteFile(file, "abcde", 5, &count, nullptr);
   Line("write", ok, Field(count));
   count = kUntouched;
+  // No buffer, on NT: Wine answers as NT does, whatever version it reports.
+  if (!(GetVersion() & 0x80000000)) {
+    SetLastError(kUntouched);
+    ok = WriteFile(file, nullptr, 1, &count, nullptr);
+    Line("write from no buffer", ok, Field(count));
+    count = kUntouched;
+  }
   char buffer[16] = {};
   SetLastError(kUntouched);
   ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
@@ -84,6 +91,12 @@ void Files() {
   SetLastError(kUntouched);
   ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
   Line("read at the end", ok, Field(count));
+  count = kUntouched;
+  if (!(GetVersion() & 0x80000000)) {
+    SetLastError(kUntouched);
+    ok = ReadFile(file, nullptr, 1, &count, nullptr);
+    Line("read into no buffer", ok, Field(count));
+  }
   count = kUntouched;
   SetLastError(kUntouched);
   ok = WriteFile(file, "x", 1, &count, nullptr);
