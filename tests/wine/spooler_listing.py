@@ -164,6 +164,10 @@ def check_side(c, side, listing):
         c.check(f'{name}: the probe without a buffer fails with 122 where there is something to list',
                 (not ok and error == ERROR_INSUFFICIENT_BUFFER and needed > 0 and returned == 0)
                 or (ok and needed == 0), f'{probe}')
+        short = calls.get('short')
+        c.check(f'{name}: a buffer one byte short fails with 122 and asks for the same size',
+                needed == 0 or (short is not None and not short[0] and short[1] == ERROR_INSUFFICIENT_BUFFER
+                                and short[2] == needed and short[3] == 0), f'{short}')
         records = listing.records.get((api, level), [])
         # A Get function returns one record and no count.
         count = 1 if api == 'GetPrinterA' else fill[3] if fill else None

@@ -53,6 +53,7 @@ def listing(width=2, port=True, monitor_name='ZENTAQ Monitor', extra=()):
             ('EnumPortsA', 2, 32, ['pPortName', 'pMonitorName', 'pDescription', 'fPortType', 'Reserved'], ports)):
         needed = len(rows) * size + width * sum(len(v) + 1 for row in rows for v in row if not v.startswith('0x'))
         lines += [f'call\t{api}\t{level}\tprobe\t0\t0x7a\t{needed}\t0\t0\t0',
+                  f'call\t{api}\t{level}\tshort\t0\t0x7a\t{needed}\t0\t{needed - 1}\t0',
                   f'call\t{api}\t{level}\tfill\t1\t0xdeadbeef\t{needed}\t{len(rows)}\t{needed}\t{size}']
         lines += [f'record\t{api}\t{level}\t{i}\t' + '\t'.join(f'{f}={v}' for f, v in zip(fields, row))
                   for i, row in enumerate(rows)]
@@ -247,6 +248,12 @@ class Faults(unittest.TestCase):
         self.assertCaught(self.install(monitor_unnamed, on_both=True), 'sim: EnumMonitorsA level 2 lists ZENTAQ')
         self.assertCaught(self.install(string_outside, on_both=True), 'sim: every string inside its buffer')
         self.assertCaught(self.install(string_outside), 'wine: every string inside its buffer')
+        # A buffer one byte short filled (written past its end) or asking for another size.
+        for short in ((1, 0, 0, 2), (0, 0x7a, 1, 0)):
+            def filled_short(r, short=short):
+                r.spooler = listing()
+                r.spooler.calls[('EnumPortsA', 1)]['short'] = short
+            self.assertCaught(self.install(filled_short, on_both=True), 'sim: EnumPortsA level 1: a buffer one byte')
         # Records spaced as level-2 ones (24 bytes) in a level-1 answer: needed no longer adds up.
         def spaced(r):
             r.spooler = listing(width=1)

@@ -176,6 +176,14 @@ void List(const char* api, DWORD level, size_t record_size, const EnumCall& call
   if (!ok && error != ERROR_INSUFFICIENT_BUFFER) return;
   DWORD size = needed;
   std::vector<BYTE> buffer(size + 1);
+  // A buffer one byte short of that is refused whole, with the same size.
+  if (size > 0) {
+    DWORD needed_short = 0;
+    returned = 0;
+    SetLastError(kUntouched);
+    ok = call(buffer.data(), size - 1, &needed_short, counted ? &returned : nullptr);
+    Call(api, level, "short", ok, GetLastError(), needed_short, returned, size - 1);
+  }
   DWORD needed2 = 0;
   returned = 0;
   SetLastError(kUntouched);
