@@ -103,9 +103,12 @@ void Files() {
   Line("write to a handle without write access", ok, Field(count));
   SetLastError(kUntouched);
   DWORD position = SetFilePointer(file, 1, nullptr, FILE_BEGIN);
+  // A successful seek leaves the last error alone (but at 0xFFFFFFFF).
+  DWORD seek_error = GetLastError();
   count = kUntouched;
   ok = ReadFile(file, buffer, 2, &count, nullptr);
-  Line("seek and read", ok, Field(position) + Field(count) + Text(buffer, count <= 2 ? count : 0));
+  Line("seek and read", ok,
+       Field(position) + Field(seek_error) + Field(count) + Text(buffer, count <= 2 ? count : 0));
   Close(file);
 
   Close(Open("open always over a file", kScratch, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS));
@@ -129,7 +132,7 @@ void Files() {
   LONG high = 1;
   SetLastError(kUntouched);
   position = SetFilePointer(file, 1, &high, FILE_BEGIN);
-  Line("seek past 4 GiB", position != INVALID_SET_FILE_POINTER, Field(position) + Field(high));
+  Line("seek past 4 GiB", position != INVALID_SET_FILE_POINTER, Field(position) + Field(high) + Field(GetLastError()));
   count = kUntouched;
   SetLastError(kUntouched);
   ok = WriteFile(file, "z", 1, &count, nullptr);
@@ -137,7 +140,7 @@ void Files() {
   DWORD size_high = kUntouched;
   SetLastError(kUntouched);
   size = GetFileSize(file, &size_high);
-  Line("size past 4 GiB", size != INVALID_FILE_SIZE, Field(size) + Field(size_high));
+  Line("size past 4 GiB", size != INVALID_FILE_SIZE, Field(size) + Field(size_high) + Field(GetLastError()));
   high = -1;
   SetLastError(kUntouched);
   position = SetFilePointer(file, -2, &high, FILE_END);
