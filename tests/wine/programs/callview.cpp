@@ -257,11 +257,28 @@ void Mapped() {
   LONG status = RegCreateKeyA(HKEY_LOCAL_MACHINE, kMapping, &map);
   if (status == ERROR_SUCCESS) {
     status = RegSetValueExA(map, "Probe", 0, REG_SZ, reinterpret_cast<const BYTE*>("SYS:ZentaqProbe"), 16);
+    // The section User goes to the user's hive, where the key is not.
+    if (status == ERROR_SUCCESS)
+      status = RegSetValueExA(map, "User", 0, REG_SZ, reinterpret_cast<const BYTE*>("USR:ZentaqProbe"), 16);
     RegCloseKey(map);
   }
   printf("mapping set\t%ld\n", static_cast<long>(status));
   printf("profile flush all\t%d\n", WritePrivateProfileStringA(nullptr, nullptr, nullptr, nullptr));
   Profile("Probe", "Text", 1024, kScratchIni);
+  Profile("User", "Text", 1024, kScratchIni);
+  // A key written through the mapping lands in the registry.
+  SetLastError(kUntouched);
+  Line("write mapped profile", WritePrivateProfileStringA("Probe", "Written", "through", kScratchIni));
+  char text[16] = {};
+  DWORD room = sizeof text;
+  HKEY key = nullptr;
+  status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_READ, &key);
+  if (status == ERROR_SUCCESS) {
+    status = RegQueryValueExA(key, "Written", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &room);
+    RegCloseKey(key);
+  }
+  printf("reg query written through the mapping\t%ld\t%s\n", static_cast<long>(status),
+         status == ERROR_SUCCESS ? text : "");
   status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMapping);
   printf("mapping deleted\t%ld\n", static_cast<long>(status));
   printf("profile flush\t%d\n", WritePrivateProfileStringA(nullptr, nullptr, nullptr, kScratchIni));
@@ -318,6 +335,9 @@ void Registry() {
   printf("reg enum, small buffer\t%ld\n", static_cast<long>(status));
   printf("reg close\t%ld\n", static_cast<long>(RegCloseKey(key)));
   printf("reg close again\t%ld\n", static_cast<long>(RegCloseKey(key)));
+  // A predefined key "closes" and stays usable.
+  printf("reg close predefined\t%ld\t%ld\n", static_cast<long>(RegCloseKey(HKEY_CLASSES_ROOT)),
+         static_cast<long>(RegCloseKey(HKEY_LOCAL_MACHINE)));
   // A handle opened for reading only sets no values. (Whether a subkey can
   // be made through it Wine can't tell: its server asks no access of the
   // parent handle.)
