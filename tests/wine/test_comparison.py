@@ -59,6 +59,7 @@ def listing(width=2, port=True, monitor_name='ZENTAQ Monitor', extra=()):
                   for i, row in enumerate(rows)]
     lines += ['unavailable\tEnumPrinterDriversA', 'unavailable\tEnumPrintersA',
               'call\tGetPrinterDriverDirectoryA\t1\tprobe\t0\t0x7a\t41\t0\t0\t0',
+              'call\tGetPrinterDriverDirectoryA\t1\tshort\t0\t0x7a\t41\t0\t40\t0',
               'call\tGetPrinterDriverDirectoryA\t1\tfill\t1\t0xdeadbeef\t41\t0\t41\t0',
               'record\tGetPrinterDriverDirectoryA\t1\t0\tpath=' + DRIVERS.replace('\\', '\\\\'),
               'open\tZENTAQ\t1\t0xdeadbeef', 'unavailable\tGetPrinterA', 'close\tZENTAQ\t1', *extra]
@@ -249,11 +250,12 @@ class Faults(unittest.TestCase):
         self.assertCaught(self.install(string_outside, on_both=True), 'sim: every string inside its buffer')
         self.assertCaught(self.install(string_outside), 'wine: every string inside its buffer')
         # A buffer one byte short filled (written past its end) or asking for another size.
-        for short in ((1, 0, 0, 2), (0, 0x7a, 1, 0)):
-            def filled_short(r, short=short):
+        for api, short in (('EnumPortsA', (1, 0, 0, 2)), ('EnumPortsA', (0, 0x7a, 1, 0)),
+                           ('GetPrinterDriverDirectoryA', (1, 0, 41, 0))):
+            def filled_short(r, api=api, short=short):
                 r.spooler = listing()
-                r.spooler.calls[('EnumPortsA', 1)]['short'] = short
-            self.assertCaught(self.install(filled_short, on_both=True), 'sim: EnumPortsA level 1: a buffer one byte')
+                r.spooler.calls[(api, 1)]['short'] = short
+            self.assertCaught(self.install(filled_short, on_both=True), f'sim: {api} level 1')
         # Records spaced as level-2 ones (24 bytes) in a level-1 answer: needed no longer adds up.
         def spaced(r):
             r.spooler = listing(width=1)

@@ -244,6 +244,12 @@ void DriverDirectory() {
   Call("GetPrinterDriverDirectoryA", 1, "probe", ok, GetLastError(), needed, 0, 0);
   std::vector<BYTE> buffer(needed + 1);
   DWORD size = needed;
+  if (size > 0) {  // one byte short: no room for the terminating NUL
+    DWORD needed_short = 0;
+    SetLastError(kUntouched);
+    ok = GetPrinterDriverDirectoryA(nullptr, nullptr, 1, buffer.data(), size - 1, &needed_short);
+    Call("GetPrinterDriverDirectoryA", 1, "short", ok, GetLastError(), needed_short, 0, size - 1);
+  }
   SetLastError(kUntouched);
   ok = GetPrinterDriverDirectoryA(nullptr, nullptr, 1, buffer.data(), size, &needed);
   Call("GetPrinterDriverDirectoryA", 1, "fill", ok, GetLastError(), needed, 0, size);
