@@ -51,6 +51,16 @@ void Close(HANDLE file) {
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
+// A read or write given as `call`, with the count it leaves.
+template <class Call>
+BOOL Counted(const std::string& label, Call call) {
+  DWORD count = kUntouched;
+  SetLastError(kUntouched);
+  BOOL ok = call(&count);
+  Line(label, ok, Field(count));
+  return ok;
+}
+
 void Files() {
   // A name looked up before the file exists, then the file made under
   // another case: the later lookup finds it (names don't differ by case).
@@ -58,22 +68,13 @@ void Files() {
   Close(Open("open in a missing folder", "c:\\zentaq\\nofolder\\x.tmp", GENERIC_READ, FILE_SHARE_READ,
              OPEN_EXISTING));
   HANDLE file = Open("create new", kScratch, GENERIC_WRITE, 0, CREATE_NEW);
-  DWORD count = kUntouched;
-  SetLastError(kUntouched);
-  BOOL ok = WriteFile(file, "abcde", 5, &count, nullptr);
-  Line("write", ok, Field(count));
-  count = kUntouched;
+  const bool nt = !(GetVersion() & 0x80000000);
+  Counted("write", [&](DWORD* n) { return WriteFile(file, "abcde", 5, n, nullptr); });
   // No buffer, on NT: Wine answers as NT does, whatever version it reports.
-  if (!(GetVersion() & 0x80000000)) {
-    SetLastError(kUntouched);
-    ok = WriteFile(file, nullptr, 1, &count, nullptr);
-    Line("write from no buffer", ok, Field(count));
-    count = kUntouched;
-  }
+  if (nt) Counted("write from no buffer", [&](DWORD* n) { return WriteFile(file, nullptr, 1, n, nullptr); });
   char buffer[16] = {};
-  SetLastError(kUntouched);
-  ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
-  Line("read from a handle without read access", ok, Field(count));
+  Counted("read from a handle without read access",
+          [&](DWORD* n) { return ReadFile(file, buffer, sizeof buffer, n, nullptr); });
   Close(file);
 
   Close(Open("create new over a file", kScratch, GENERIC_WRITE, 0, CREATE_NEW));
@@ -83,24 +84,13 @@ void Files() {
   SetLastError(kUntouched);
   DWORD size = GetFileSize(file, nullptr);
   Line("size", size != INVALID_FILE_SIZE, Field(size));
-  count = kUntouched;
+  DWORD count = kUntouched;
   SetLastError(kUntouched);
-  ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
+  BOOL ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
   Line("read", ok, Field(count) + Text(buffer, count <= sizeof buffer ? count : 0));
-  count = kUntouched;
-  SetLastError(kUntouched);
-  ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
-  Line("read at the end", ok, Field(count));
-  count = kUntouched;
-  if (!(GetVersion() & 0x80000000)) {
-    SetLastError(kUntouched);
-    ok = ReadFile(file, nullptr, 1, &count, nullptr);
-    Line("read into no buffer", ok, Field(count));
-  }
-  count = kUntouched;
-  SetLastError(kUntouched);
-  ok = WriteFile(file, "x", 1, &count, nullptr);
-  Line("write to a handle without write access", ok, Field(count));
+  Counted("read at the end", [&](DWORD* n) { return ReadFile(file, buffer, sizeof buffer, n, nullptr); });
+  if (nt) Counted("read into no buffer", [&](DWORD* n) { return ReadFile(file, nullptr, 1, n, nullptr); });
+  Counted("write to a handle without write access", [&](DWORD* n) { return WriteFile(file, "x", 1, n, nullptr); });
   SetLastError(kUntouched);
   DWORD position = SetFilePointer(file, 1, nullptr, FILE_BEGIN);
   // A successful seek leaves the last error alone (but at 0xFFFFFFFF).
@@ -133,10 +123,7 @@ void Files() {
   SetLastError(kUntouched);
   position = SetFilePointer(file, 1, &high, FILE_BEGIN);
   Line("seek past 4 GiB", position != INVALID_SET_FILE_POINTER, Field(position) + Field(high) + Field(GetLastError()));
-  count = kUntouched;
-  SetLastError(kUntouched);
-  ok = WriteFile(file, "z", 1, &count, nullptr);
-  Line("write past 4 GiB", ok, Field(count));
+  Counted("write past 4 GiB", [&](DWORD* n) { return WriteFile(file, "z", 1, n, nullptr); });
   DWORD size_high = kUntouched;
   SetLastError(kUntouched);
   size = GetFileSize(file, &size_high);
