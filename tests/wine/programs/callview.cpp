@@ -282,6 +282,11 @@ void Registry() {
   status = RegCreateKeyA(key, "Sub", &sub);
   printf("reg create sub\t%ld\n", static_cast<long>(status));
   if (sub) RegCloseKey(sub);
+  // No subkey name: a new handle to the key itself.
+  sub = nullptr;
+  status = RegCreateKeyA(key, nullptr, &sub);
+  printf("reg create without a name\t%ld\t%d\n", static_cast<long>(status), sub != nullptr && sub != key);
+  if (status == ERROR_SUCCESS) RegCloseKey(sub);
   DWORD dword = 0x12345678;
   status = RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>("value"), 6);
   printf("reg set sz\t%ld\n", static_cast<long>(status));
