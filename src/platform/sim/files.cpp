@@ -15,9 +15,8 @@
 
 namespace {
 
+using winsim::NtFamily;
 using winsim::ShareRequest;
-
-bool NtFamily() { return winsim::Machine::Get().os().nt_family; }
 
 struct FileObject : winsim::KernelObject {
   int fd = -1;

@@ -77,6 +77,9 @@ class Machine {
   Settings settings_;
 };
 
+// The running system is of the NT family (NT 4.0, 2000, XP), not 9x.
+inline bool NtFamily() { return Machine::Get().os().nt_family; }
+
 // Creates the files and folders of a fresh machine that are missing:
 // machine.ini is written only when absent; the system's folders; system.reg
 // with the standard hive of the system. Idempotent.

@@ -14,6 +14,7 @@
 using winsim::ChangeHive;
 using winsim::Hive;
 using winsim::Machine;
+using winsim::NtFamily;
 using winsim::ReadHive;
 using winsim::RegKey;
 
@@ -38,7 +39,6 @@ const REGSAM kMaximumAllowed = 0x02000000u;
 // WRITE_DAC, WRITE_OWNER.
 const REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | 0x10000 | 0x40000 | 0x80000;
 
-bool NtFamily() { return Machine::Get().os().nt_family; }
 bool Admin() { return Machine::Get().settings().admin; }
 
 // The generic rights map onto the key rights as NT maps them.

@@ -45,7 +45,6 @@ DWORD NullPointerError();
 
 // --- names and values ------------------------------------------------------------
 
-bool NtFamily();
 // NULL and "" name the native environment; the comparison ignores case.
 bool IsNativeEnvironment(const char* environment);
 // The key of the native environment's driver records: on NT

@@ -38,8 +38,6 @@ DWORD NullPointerError() { return NtFamily() ? kNullRefPointer : ERROR_INVALID_P
 
 // --- names and values ------------------------------------------------------------
 
-bool NtFamily() { return Machine::Get().os().nt_family; }
-
 bool IsNativeEnvironment(const char* environment) {
   // The spooler compares environment names without regard to case.
   return !environment || !*environment || EqualNoCase(environment, Machine::Get().os().environment);
