@@ -5,9 +5,10 @@
 // printer through OpenPrinterA, GetPrinterA (level 2) and ClosePrinter.
 //
 // Each call is made the way applications make it: first with no buffer
-// (size 0), then with a buffer of exactly the size the first call asked for.
+// (size 0), then with a buffer one byte short of the size the first call
+// asked for, then with a buffer of exactly that size.
 // Lines:
-//   call  API LEVEL probe|fill RESULT LAST-ERROR NEEDED RETURNED SIZE RECORD-SIZE
+//   call  API LEVEL probe|short|fill RESULT LAST-ERROR NEEDED RETURNED SIZE RECORD-SIZE
 //   record API LEVEL INDEX FIELD=VALUE...   strings escaped (\t \n \\), NULL as \N,
 //                                           numbers in hex
 //   misplaced API LEVEL INDEX FIELD OFFSET  a pointer outside the buffer's string area
@@ -164,6 +165,16 @@ void Call(const char* api, DWORD level, const char* kind, BOOL ok, DWORD error, 
          static_cast<unsigned long>(record_size));
 }
 
+// The call with a buffer one byte short of the size asked for: refused
+// whole, with the same size.
+void CallShort(const char* api, DWORD level, const EnumCall& call, LPBYTE buffer, DWORD size, bool counted) {
+  if (size == 0) return;
+  DWORD needed = 0, returned = 0;
+  SetLastError(kUntouched);
+  BOOL ok = call(buffer, size - 1, &needed, counted ? &returned : nullptr);
+  Call(api, level, "short", ok, GetLastError(), needed, returned, size - 1);
+}
+
 // The two calls of an Enum function, then its records. `returned` is null
 // for a Get function (one record).
 void List(const char* api, DWORD level, size_t record_size, const EnumCall& call, const RecordPrinter& print,
@@ -176,14 +187,7 @@ void List(const char* api, DWORD level, size_t record_size, const EnumCall& call
   if (!ok && error != ERROR_INSUFFICIENT_BUFFER) return;
   DWORD size = needed;
   std::vector<BYTE> buffer(size + 1);
-  // A buffer one byte short of that is refused whole, with the same size.
-  if (size > 0) {
-    DWORD needed_short = 0;
-    returned = 0;
-    SetLastError(kUntouched);
-    ok = call(buffer.data(), size - 1, &needed_short, counted ? &returned : nullptr);
-    Call(api, level, "short", ok, GetLastError(), needed_short, returned, size - 1);
-  }
+  CallShort(api, level, call, buffer.data(), size, counted);
   DWORD needed2 = 0;
   returned = 0;
   SetLastError(kUntouched);
@@ -244,12 +248,11 @@ void DriverDirectory() {
   Call("GetPrinterDriverDirectoryA", 1, "probe", ok, GetLastError(), needed, 0, 0);
   std::vector<BYTE> buffer(needed + 1);
   DWORD size = needed;
-  if (size > 0) {  // one byte short: no room for the terminating NUL
-    DWORD needed_short = 0;
-    SetLastError(kUntouched);
-    ok = GetPrinterDriverDirectoryA(nullptr, nullptr, 1, buffer.data(), size - 1, &needed_short);
-    Call("GetPrinterDriverDirectoryA", 1, "short", ok, GetLastError(), needed_short, 0, size - 1);
-  }
+  // One byte short: no room for the terminating NUL.
+  auto call = [](LPBYTE b, DWORD s, LPDWORD n, LPDWORD) {
+    return GetPrinterDriverDirectoryA(nullptr, nullptr, 1, b, s, n);
+  };
+  CallShort("GetPrinterDriverDirectoryA", 1, call, buffer.data(), size, false);
   SetLastError(kUntouched);
   ok = GetPrinterDriverDirectoryA(nullptr, nullptr, 1, buffer.data(), size, &needed);
   Call("GetPrinterDriverDirectoryA", 1, "fill", ok, GetLastError(), needed, 0, size);
