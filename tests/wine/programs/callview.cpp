@@ -51,6 +51,9 @@ void Close(HANDLE file) {
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
+// Windows NT (GetVersion's high bit is set on 9x).
+bool Nt() { return !(GetVersion() & 0x80000000); }
+
 // A read or write given as `call`, with the count it leaves.
 template <class Call>
 BOOL Counted(const std::string& label, Call call) {
@@ -68,10 +71,9 @@ void Files() {
   Close(Open("open in a missing folder", "c:\\zentaq\\nofolder\\x.tmp", GENERIC_READ, FILE_SHARE_READ,
              OPEN_EXISTING));
   HANDLE file = Open("create new", kScratch, GENERIC_WRITE, 0, CREATE_NEW);
-  const bool nt = !(GetVersion() & 0x80000000);
   Counted("write", [&](DWORD* n) { return WriteFile(file, "abcde", 5, n, nullptr); });
   // No buffer, on NT: Wine answers as NT does, whatever version it reports.
-  if (nt) Counted("write from no buffer", [&](DWORD* n) { return WriteFile(file, nullptr, 1, n, nullptr); });
+  if (Nt()) Counted("write from no buffer", [&](DWORD* n) { return WriteFile(file, nullptr, 1, n, nullptr); });
   char buffer[16] = {};
   Counted("read from a handle without read access",
           [&](DWORD* n) { return ReadFile(file, buffer, sizeof buffer, n, nullptr); });
@@ -89,7 +91,7 @@ void Files() {
   BOOL ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
   Line("read", ok, Field(count) + Text(buffer, count <= sizeof buffer ? count : 0));
   Counted("read at the end", [&](DWORD* n) { return ReadFile(file, buffer, sizeof buffer, n, nullptr); });
-  if (nt) Counted("read into no buffer", [&](DWORD* n) { return ReadFile(file, nullptr, 1, n, nullptr); });
+  if (Nt()) Counted("read into no buffer", [&](DWORD* n) { return ReadFile(file, nullptr, 1, n, nullptr); });
   Counted("write to a handle without write access", [&](DWORD* n) { return WriteFile(file, "x", 1, n, nullptr); });
   SetLastError(kUntouched);
   DWORD position = SetFilePointer(file, 1, nullptr, FILE_BEGIN);
@@ -238,7 +240,7 @@ void Profiles() {
 // them; the call with all three strings NULL flushes them, for one file or,
 // without a file, all of them.
 void Mapped() {
-  if (GetVersion() & 0x80000000) return;
+  if (!Nt()) return;
   const char kMapping[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\probe.ini";
   HKEY map = nullptr;
   LONG status = RegCreateKeyA(HKEY_LOCAL_MACHINE, kMapping, &map);
@@ -340,7 +342,7 @@ void Registry() {
   RegCloseKey(key);
   Mapped();
   // Windows NT refuses to delete a key with subkeys; 9x deletes the tree.
-  if (!(GetVersion() & 0x80000000)) {
+  if (Nt()) {
     status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScratchKey);
     printf("reg delete with a subkey\t%ld\n", static_cast<long>(status));
   }
@@ -351,7 +353,7 @@ void Registry() {
 
 void Services() {
   // Windows 9x has no service control manager.
-  if (GetVersion() & 0x80000000) return;
+  if (!Nt()) return;
   SetLastError(kUntouched);
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   Line("scm open", manager != nullptr);
