@@ -65,7 +65,7 @@ TEST(SpoolerService, AStopUnderWayEndsAfterStopMsOfSleepAndStaysStopped) {
   TestMachine m("xp", "[spooler]\nstop_ms = 1200\n");
   m.Use();
   m.Write(SystemFile("kept.dll"), "monitor");
-  ASSERT_EQ(AddMonitor("Kept", "kept.dll"), Ok());
+  ASSERT_EQ(AddMonitor("Kept", "kept.dll"), Added());
   Spooler spooler;
   SERVICE_STATUS status;
   ASSERT_TRUE(ControlService(spooler.service, SERVICE_CONTROL_STOP, &status));
@@ -104,7 +104,7 @@ TEST(SpoolerService, OnTheRealClockAStopEndsInHostTime) {
   TestMachine m("2000", "clock = real\n[spooler]\nstop_ms = 300\n");
   m.Use();
   m.Write(SystemFile("ztqmon.dll"), "monitor");
-  ASSERT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Ok());
+  ASSERT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Added());
   Spooler spooler;
   ASSERT_EQ(spooler.Stop(), Ok());
   EXPECT_EQ(spooler.Query().rfind("stop pending", 0), 0u);
@@ -149,9 +149,9 @@ TEST(SpoolerService, StopUnloadsEveryMonitorAndStartLoadsTheRegisteredOnes) {
   TestMachine m("xp");
   m.Use();
   for (const char* file : {"kept.dll", "gone.dll", "vanished.dll"}) m.Write(SystemFile(file), "monitor");
-  ASSERT_EQ(AddMonitor("Kept", "kept.dll"), Ok());
-  ASSERT_EQ(AddMonitor("Gone", "gone.dll"), Ok());
-  ASSERT_EQ(AddMonitor("Vanished", "vanished.dll"), Ok());
+  ASSERT_EQ(AddMonitor("Kept", "kept.dll"), Added());
+  ASSERT_EQ(AddMonitor("Gone", "gone.dll"), Added());
+  ASSERT_EQ(AddMonitor("Vanished", "vanished.dll"), Added());
   ASSERT_EQ(DeleteMonitor("Gone"), Ok());
   Spooler spooler;
   ASSERT_EQ(spooler.Stop(), Ok());

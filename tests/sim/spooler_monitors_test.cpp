@@ -36,7 +36,7 @@ TEST_P(OnSystem, EnumMonitorsFitsInTheSizeItReportsAndNoLess) {
   TestMachine m(GetParam());
   m.Use();
   m.Write(SystemFile("ztqmon.dll"), "monitor");
-  ASSERT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Ok());
+  ASSERT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Added());
   size_t unit = Os().nt_family ? 2 : 1;
   DWORD expected = static_cast<DWORD>(2 * sizeof(MONITOR_INFO_1A) + unit * sizeof("Local Port") + unit * sizeof(kMonitor));
   DWORD needed = 0, count = 7;
@@ -71,7 +71,7 @@ TEST(EnumMonitors, AListLongerThanTheInstallersBufferDoesNotFit) {
   m.Use();
   m.Write(SystemFile("mon.dll"), "monitor");
   for (int i = 0; i < 60; ++i)
-    ASSERT_EQ(AddMonitor(("A Monitor With A Rather Long Name, Number " + std::to_string(i)).c_str(), "mon.dll"), Ok());
+    ASSERT_EQ(AddMonitor(("A Monitor With A Rather Long Name, Number " + std::to_string(i)).c_str(), "mon.dll"), Added());
   BYTE buffer[4096];
   DWORD needed = 0, count = 0;
   EXPECT_EQ(Call([&] { return EnumMonitorsA(nullptr, 1, buffer, 4096, &needed, &count); }),
@@ -91,7 +91,7 @@ TEST(AddMonitor, RegistersOnceAndHoldsItsLibrary) {
   EXPECT_EQ(AddMonitor(kMonitor, ""), Fails(ERROR_INVALID_PARAMETER));
   EXPECT_TRUE(winsim::HeldLibraries().empty());
 
-  EXPECT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Ok());
+  EXPECT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Added());
   EXPECT_EQ(Bytes(std::string(kPrint) + "Monitors\\" + kMonitor, "Driver"), std::string("ztqmon.dll", 11));
   EXPECT_EQ(Call([&] { return DeleteFileA(SystemFile("ZTQMON.DLL").c_str()); }), Fails(ERROR_ACCESS_DENIED));
   EXPECT_EQ(AddMonitor("zentaq monitor", "ztqmon.dll"), Fails(ERROR_PRINT_MONITOR_ALREADY_INSTALLED));
@@ -117,7 +117,7 @@ TEST(AddMonitor, TakesOverAKeyThatHoldsOnlyPortRecords) {
   EXPECT_EQ(DeleteMonitor(kMonitor), Fails(ERROR_UNKNOWN_PRINT_MONITOR));
   m.Write(SystemFile("ztqmon95.dll"), "monitor");
   EXPECT_EQ(AddMonitor(kMonitor, "ztqmon95.dll", "Windows NT x86"), Fails(ERROR_INVALID_ENVIRONMENT));
-  EXPECT_EQ(AddMonitor(kMonitor, "ztqmon95.dll", "windows 4.0"), Ok());
+  EXPECT_EQ(AddMonitor(kMonitor, "ztqmon95.dll", "windows 4.0"), Added());
   EXPECT_EQ(PortNames(), (Names{"LPT1:", "COM1:", "FILE:", "P"}));
 }
 
@@ -138,7 +138,7 @@ TEST(HeldLibrary, OnNtIsFreedByAStopOfTheSpoolerNotByDeletingTheMonitor) {
   TestMachine m("xp");
   m.Use();
   m.Write(SystemFile("ztqmon.dll"), "monitor");
-  ASSERT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Ok());
+  ASSERT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Added());
   ASSERT_EQ(DeleteMonitor(kMonitor), Ok());
   EXPECT_EQ(Call([&] { return DeleteFileA(SystemFile("ztqmon.dll").c_str()); }), Fails(ERROR_ACCESS_DENIED));
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -155,8 +155,8 @@ TEST(HeldLibrary, OnNineXIsFreedOnlyByARebootAfterTheMonitorIsGone) {
   m.Use();
   m.Write(SystemFile("ztqmon95.dll"), "monitor");
   m.Write(SystemFile("other.dll"), "monitor");
-  ASSERT_EQ(AddMonitor(kMonitor, "ztqmon95.dll"), Ok());
-  ASSERT_EQ(AddMonitor("Other", "other.dll"), Ok());
+  ASSERT_EQ(AddMonitor(kMonitor, "ztqmon95.dll"), Added());
+  ASSERT_EQ(AddMonitor("Other", "other.dll"), Added());
   ASSERT_EQ(DeleteMonitor(kMonitor), Ok());
   EXPECT_EQ(Call([&] { return DeleteFileA(SystemFile("ztqmon95.dll").c_str()); }), Fails(ERROR_ACCESS_DENIED));
   winsim::Reboot();

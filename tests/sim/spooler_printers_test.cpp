@@ -212,7 +212,7 @@ TEST(InstallCycle, RegistryDeletionsActOnTheSpooler) {
   RegCloseKey(monitors);
   EXPECT_EQ(MonitorNames(), (Names{"Local Port"}));
   EXPECT_EQ(PortNames(), (Names{"LPT1:", "COM1:", "FILE:"}));
-  EXPECT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Ok());
+  EXPECT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Added());
 }
 
 }  // namespace

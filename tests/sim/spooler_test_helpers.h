@@ -24,6 +24,8 @@ inline std::ostream& operator<<(std::ostream& out, const Outcome& o) {
 }
 inline Outcome Ok() { return {true, 0xdeadbeef}; }  // the last error left alone
 inline Outcome Fails(DWORD code) { return {false, code}; }
+// AddMonitorA clears the last error once the monitor is added.
+inline Outcome Added() { return {true, ERROR_SUCCESS}; }
 
 template <class F>
 Outcome Call(F call) {
@@ -59,7 +61,7 @@ inline Outcome DeleteMonitor(const char* name) {
 // written through the registry as the installer writes it.
 inline void RegisterPort(const TestMachine& m) {
   m.Write(SystemFile("ztqmon.dll"), "monitor");
-  ASSERT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Ok());
+  ASSERT_EQ(AddMonitor(kMonitor, "ztqmon.dll"), Added());
   HKEY key = nullptr;
   std::string path = std::string(kPrint) + "Monitors\\" + kMonitor + "\\Ports\\ZENTAQPORT";
   ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, path.c_str(), &key), 0);

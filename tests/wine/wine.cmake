@@ -79,8 +79,10 @@ foreach(bits 32 64)
   add_custom_command(OUTPUT ${helpers}/callview.exe
     COMMAND ${CMAKE_COMMAND} -E make_directory ${helpers}
     COMMAND ${cxx} -std=c++17 -O2 -Wall -Wextra -Werror -static -I${CMAKE_SOURCE_DIR}/src
-            -o ${helpers}/callview.exe ${WINE_SRC}/programs/callview.cpp -lshlwapi
-    DEPENDS ${WINE_SRC}/programs/callview.cpp ${WINE_SRC}/programs/view_main.h)
+            -o ${helpers}/callview.exe ${WINE_SRC}/programs/callview.cpp ${WINE_SRC}/programs/callview_files.cpp
+            -lshlwapi -lwinspool
+    DEPENDS ${WINE_SRC}/programs/callview.cpp ${WINE_SRC}/programs/callview_files.cpp
+            ${WINE_SRC}/programs/callview.h ${WINE_SRC}/programs/view_main.h)
   add_custom_target(wine_helpers_${bits} ALL
     DEPENDS ${helpers}/dirs.exe ${helpers}/ztqmon.dll ${helpers}/ztqui.dll ${helpers}/launcher.exe
             ${helpers}/started.exe ${helpers}/spoolview.exe ${helpers}/callview.exe)
@@ -108,7 +110,7 @@ endif()
 # The spooler listing over the simulated machine (WINSIM_ROOT).
 add_executable(spoolview ${WINE_SRC}/programs/spoolview.cpp)
 target_link_libraries(spoolview PRIVATE winsim_machine)
-add_executable(callview ${WINE_SRC}/programs/callview.cpp)
+add_executable(callview ${WINE_SRC}/programs/callview.cpp ${WINE_SRC}/programs/callview_files.cpp)
 target_link_libraries(callview PRIVATE winsim_machine)
 
 # One prefix template per flavour for the whole test run (Wine's first start

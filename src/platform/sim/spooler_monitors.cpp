@@ -165,6 +165,10 @@ BOOL AddMonitorA(LPSTR server, DWORD level, LPBYTE info) {
   using namespace winsim::spool;
   DWORD error = Enter("AddMonitorA", server);
   if (!error) error = AddMonitor(level, info);
+  // Once the library has loaded the spooler clears the last error, and
+  // monitor installers read it after a successful add (Wine's localspl
+  // notes one that depends on it).
+  if (!error) SetLastError(ERROR_SUCCESS);
   return Leave(error);
 }
 

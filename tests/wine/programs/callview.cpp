@@ -6,146 +6,24 @@
 // The last error is set to 0xdeadbeef before each call and printed after a
 // failure; after a success only where Windows sets it (CreateFileA: 0, or
 // ERROR_ALREADY_EXISTS where OPEN_ALWAYS or CREATE_ALWAYS found the file),
-// else "-". Every scratch object is removed again.
+// else "-". Every scratch object is removed again, but a monitor library
+// that the spooler holds (callview_files.cpp).
 //
 // Built with mingw-w64 (under Wine) and over the simulated machine (its
 // WINSIM_ROOT), from the same source.
 #include <cstdio>
 #include <string>
 
+#include "callview.h"
 #include "platform/win32.h"
 #include "view_main.h"
 
+namespace callview {
 namespace {
 
-const DWORD kUntouched = 0xdeadbeef;
-const char kScratch[] = "c:\\zentaq\\Probe.tmp";
-const char kScratchOtherCase[] = "C:\\ZENTAQ\\PROBE.TMP";
 const char kScratchIni[] = "c:\\zentaq\\probe.ini";
 const char kConfig[] = "c:\\zentaq\\res\\zentaq.ini";
 const char kScratchKey[] = "SOFTWARE\\ZentaqProbe";
-
-void Line(const std::string& name, bool ok, const std::string& rest = "") {
-  DWORD error = GetLastError();
-  printf("%s\t%d\t%s%s\n", name.c_str(), ok ? 1 : 0, ok ? "-" : std::to_string(error).c_str(), rest.c_str());
-}
-
-std::string Field(unsigned long value) { return "\t" + std::to_string(value); }
-
-std::string Text(const char* text, size_t length) {
-  std::string out = "\t";
-  for (size_t i = 0; i < length; ++i) out += text[i] ? text[i] : '|';
-  return out;
-}
-
-// CreateFileA, with the last error it leaves on success too.
-HANDLE Open(const std::string& label, const char* name, DWORD access, DWORD share, DWORD disposition) {
-  SetLastError(kUntouched);
-  HANDLE file = CreateFileA(name, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD error = GetLastError();
-  printf("%s\t%d\t%lu\n", label.c_str(), file != INVALID_HANDLE_VALUE ? 1 : 0, static_cast<unsigned long>(error));
-  return file;
-}
-
-void Close(HANDLE file) {
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-}
-
-// Windows NT (GetVersion's high bit is set on 9x).
-bool Nt() { return !(GetVersion() & 0x80000000); }
-
-// A read or write given as `call`, with the count it leaves.
-template <class Call>
-BOOL Counted(const std::string& label, Call call) {
-  DWORD count = kUntouched;
-  SetLastError(kUntouched);
-  BOOL ok = call(&count);
-  Line(label, ok, Field(count));
-  return ok;
-}
-
-void Files() {
-  // A name looked up before the file exists, then the file made under
-  // another case: the later lookup finds it (names don't differ by case).
-  Close(Open("open missing", kScratch, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
-  Close(Open("open in a missing folder", "c:\\zentaq\\nofolder\\x.tmp", GENERIC_READ, FILE_SHARE_READ,
-             OPEN_EXISTING));
-  HANDLE file = Open("create new", kScratch, GENERIC_WRITE, 0, CREATE_NEW);
-  Counted("write", [&](DWORD* n) { return WriteFile(file, "abcde", 5, n, nullptr); });
-  // No buffer, on NT: Wine answers as NT does, whatever version it reports.
-  if (Nt()) Counted("write from no buffer", [&](DWORD* n) { return WriteFile(file, nullptr, 1, n, nullptr); });
-  char buffer[16] = {};
-  Counted("read from a handle without read access",
-          [&](DWORD* n) { return ReadFile(file, buffer, sizeof buffer, n, nullptr); });
-  Close(file);
-
-  Close(Open("create new over a file", kScratch, GENERIC_WRITE, 0, CREATE_NEW));
-  file = Open("open in another case", kScratchOtherCase, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-  HANDLE second = Open("open again, sharing refused", kScratch, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
-  Close(second);
-  SetLastError(kUntouched);
-  DWORD size = GetFileSize(file, nullptr);
-  Line("size", size != INVALID_FILE_SIZE, Field(size));
-  DWORD count = kUntouched;
-  SetLastError(kUntouched);
-  BOOL ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
-  Line("read", ok, Field(count) + Text(buffer, count <= sizeof buffer ? count : 0));
-  Counted("read at the end", [&](DWORD* n) { return ReadFile(file, buffer, sizeof buffer, n, nullptr); });
-  if (Nt()) Counted("read into no buffer", [&](DWORD* n) { return ReadFile(file, nullptr, 1, n, nullptr); });
-  Counted("write to a handle without write access", [&](DWORD* n) { return WriteFile(file, "x", 1, n, nullptr); });
-  SetLastError(kUntouched);
-  DWORD position = SetFilePointer(file, 1, nullptr, FILE_BEGIN);
-  // A successful seek leaves the last error alone (but at 0xFFFFFFFF).
-  DWORD seek_error = GetLastError();
-  count = kUntouched;
-  ok = ReadFile(file, buffer, 2, &count, nullptr);
-  Line("seek and read", ok,
-       Field(position) + Field(seek_error) + Field(count) + Text(buffer, count <= 2 ? count : 0));
-  Close(file);
-
-  Close(Open("open always over a file", kScratch, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS));
-  Close(Open("create always over a file", kScratch, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS));
-  SetLastError(kUntouched);
-  DWORD attributes = GetFileAttributesA(kScratchOtherCase);
-  Line("attributes", attributes != INVALID_FILE_ATTRIBUTES, Field(attributes));
-  SetLastError(kUntouched);
-  Line("delete", DeleteFileA(kScratch));
-  SetLastError(kUntouched);
-  Line("delete again", DeleteFileA(kScratch));
-  Close(Open("open always, new", kScratch, GENERIC_WRITE, 0, OPEN_ALWAYS));
-  SetLastError(kUntouched);
-  Line("delete", DeleteFileA(kScratch));
-  Close(Open("create always, new", kScratch, GENERIC_WRITE, 0, CREATE_ALWAYS));
-  SetLastError(kUntouched);
-  Line("delete", DeleteFileA(kScratch));
-
-  // Past 4 GiB: the high parts of the position and the size (a sparse file).
-  file = Open("create new, large", kScratch, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
-  LONG high = 1;
-  SetLastError(kUntouched);
-  position = SetFilePointer(file, 1, &high, FILE_BEGIN);
-  Line("seek past 4 GiB", position != INVALID_SET_FILE_POINTER, Field(position) + Field(high) + Field(GetLastError()));
-  Counted("write past 4 GiB", [&](DWORD* n) { return WriteFile(file, "z", 1, n, nullptr); });
-  DWORD size_high = kUntouched;
-  SetLastError(kUntouched);
-  size = GetFileSize(file, &size_high);
-  Line("size past 4 GiB", size != INVALID_FILE_SIZE, Field(size) + Field(size_high) + Field(GetLastError()));
-  high = -1;
-  SetLastError(kUntouched);
-  position = SetFilePointer(file, -2, &high, FILE_END);
-  Line("seek back from the end", position != INVALID_SET_FILE_POINTER, Field(position) + Field(high));
-  Close(file);
-  SetLastError(kUntouched);
-  Line("delete", DeleteFileA(kScratch));
-
-  // What the step left: the product's files as setup reads them.
-  for (const char* name : {"c:\\zentaq\\res\\drivedir\\gs.PPD", "c:\\zentaq\\res\\drivedir\\ztqmon.dll",
-                           "c:\\zentaq\\res\\zentaq.ini"}) {
-    SetLastError(kUntouched);
-    attributes = GetFileAttributesA(name);
-    Line(std::string("attributes of ") + name, attributes != INVALID_FILE_ATTRIBUTES, Field(attributes));
-  }
-}
 
 // Text with its line ends as the escapes \r and \n, on one line.
 std::string Escaped(const char* text, size_t length) {
@@ -232,6 +110,15 @@ void Profiles() {
   Bytes("profile file by hand, last section", kScratchIni);
   SetLastError(kUntouched);
   Line("delete profile", DeleteFileA(kScratchIni));
+  // A bare name is a file of the Windows folder (a "~" in it is part of a
+  // long name).
+  const char kBare[] = "ztq~probe.ini";
+  const char kInWindows[] = "c:\\windows\\ztq~probe.ini";
+  SetLastError(kUntouched);
+  Line("write profile by a bare name", WritePrivateProfileStringA("Probe", "Name", "bare", kBare));
+  Profile("Probe", "Name", 1024, kInWindows);
+  SetLastError(kUntouched);
+  Line("delete profile by its path", DeleteFileA(kInWindows));
 }
 
 // A profile file mapped to the registry (NT's IniFileMapping): its section
@@ -389,10 +276,12 @@ int View() {
   Profiles();
   Registry();
   Services();
+  Monitor();
   fflush(stdout);
   return 0;
 }
 
 }  // namespace
+}  // namespace callview
 
-int main() { return RunView("callview", View); }
+int main() { return RunView("callview", callview::View); }

@@ -1,0 +1,150 @@
+// callview's files: scratch files of its own and the product's files as the
+// step left them; and a port monitor of its own, whose library the spooler
+// holds once it is added. See callview.cpp.
+#include <cstdio>
+#include <string>
+
+#include "callview.h"
+#include "platform/win32.h"
+
+namespace callview {
+namespace {
+
+const char kScratch[] = "c:\\zentaq\\Probe.tmp";
+const char kScratchOtherCase[] = "C:\\ZENTAQ\\PROBE.TMP";
+
+}  // namespace
+
+void Files() {
+  // A name looked up before the file exists, then the file made under
+  // another case: the later lookup finds it (names don't differ by case).
+  Close(Open("open missing", kScratch, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+  Close(Open("open in a missing folder", "c:\\zentaq\\nofolder\\x.tmp", GENERIC_READ, FILE_SHARE_READ,
+             OPEN_EXISTING));
+  HANDLE file = Open("create new", kScratch, GENERIC_WRITE, 0, CREATE_NEW);
+  Counted("write", [&](DWORD* n) { return WriteFile(file, "abcde", 5, n, nullptr); });
+  // No buffer, on NT: Wine answers as NT does, whatever version it reports.
+  if (Nt()) Counted("write from no buffer", [&](DWORD* n) { return WriteFile(file, nullptr, 1, n, nullptr); });
+  char buffer[16] = {};
+  Counted("read from a handle without read access",
+          [&](DWORD* n) { return ReadFile(file, buffer, sizeof buffer, n, nullptr); });
+  Close(file);
+
+  Close(Open("create new over a file", kScratch, GENERIC_WRITE, 0, CREATE_NEW));
+  file = Open("open in another case", kScratchOtherCase, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  HANDLE second = Open("open again, sharing refused", kScratch, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+  Close(second);
+  SetLastError(kUntouched);
+  DWORD size = GetFileSize(file, nullptr);
+  Line("size", size != INVALID_FILE_SIZE, Field(size));
+  DWORD count = kUntouched;
+  SetLastError(kUntouched);
+  BOOL ok = ReadFile(file, buffer, sizeof buffer, &count, nullptr);
+  Line("read", ok, Field(count) + Text(buffer, count <= sizeof buffer ? count : 0));
+  Counted("read at the end", [&](DWORD* n) { return ReadFile(file, buffer, sizeof buffer, n, nullptr); });
+  if (Nt()) Counted("read into no buffer", [&](DWORD* n) { return ReadFile(file, nullptr, 1, n, nullptr); });
+  Counted("write to a handle without write access", [&](DWORD* n) { return WriteFile(file, "x", 1, n, nullptr); });
+  SetLastError(kUntouched);
+  DWORD position = SetFilePointer(file, 1, nullptr, FILE_BEGIN);
+  // A successful seek leaves the last error alone (but at 0xFFFFFFFF).
+  DWORD seek_error = GetLastError();
+  count = kUntouched;
+  ok = ReadFile(file, buffer, 2, &count, nullptr);
+  Line("seek and read", ok,
+       Field(position) + Field(seek_error) + Field(count) + Text(buffer, count <= 2 ? count : 0));
+  Close(file);
+
+  Close(Open("open always over a file", kScratch, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS));
+  Close(Open("create always over a file", kScratch, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS));
+  SetLastError(kUntouched);
+  DWORD attributes = GetFileAttributesA(kScratchOtherCase);
+  Line("attributes", attributes != INVALID_FILE_ATTRIBUTES, Field(attributes));
+  SetLastError(kUntouched);
+  Line("delete", DeleteFileA(kScratch));
+  SetLastError(kUntouched);
+  Line("delete again", DeleteFileA(kScratch));
+  Close(Open("open always, new", kScratch, GENERIC_WRITE, 0, OPEN_ALWAYS));
+  SetLastError(kUntouched);
+  Line("delete", DeleteFileA(kScratch));
+  Close(Open("create always, new", kScratch, GENERIC_WRITE, 0, CREATE_ALWAYS));
+  SetLastError(kUntouched);
+  Line("delete", DeleteFileA(kScratch));
+
+  // Past 4 GiB: the high parts of the position and the size (a sparse file).
+  file = Open("create new, large", kScratch, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
+  LONG high = 1;
+  SetLastError(kUntouched);
+  position = SetFilePointer(file, 1, &high, FILE_BEGIN);
+  Line("seek past 4 GiB", position != INVALID_SET_FILE_POINTER, Field(position) + Field(high) + Field(GetLastError()));
+  Counted("write past 4 GiB", [&](DWORD* n) { return WriteFile(file, "z", 1, n, nullptr); });
+  DWORD size_high = kUntouched;
+  SetLastError(kUntouched);
+  size = GetFileSize(file, &size_high);
+  Line("size past 4 GiB", size != INVALID_FILE_SIZE, Field(size) + Field(size_high) + Field(GetLastError()));
+  high = -1;
+  SetLastError(kUntouched);
+  position = SetFilePointer(file, -2, &high, FILE_END);
+  Line("seek back from the end", position != INVALID_SET_FILE_POINTER, Field(position) + Field(high));
+  Close(file);
+  SetLastError(kUntouched);
+  Line("delete", DeleteFileA(kScratch));
+
+  // What the step left: the product's files as setup reads them.
+  for (const char* name : {"c:\\zentaq\\res\\drivedir\\gs.PPD", "c:\\zentaq\\res\\drivedir\\ztqmon.dll",
+                           "c:\\zentaq\\res\\zentaq.ini"}) {
+    SetLastError(kUntouched);
+    attributes = GetFileAttributesA(name);
+    Line(std::string("attributes of ") + name, attributes != INVALID_FILE_ATTRIBUTES, Field(attributes));
+  }
+}
+
+
+// A port monitor of its own: its library is the test monitor that the
+// harness staged for the product, copied into the system directory under a
+// name with a "~" (a long name, not a short one). The spooler (NT) refuses a
+// library that is missing or names a folder (ERROR_MOD_NOT_FOUND, as a
+// failed load), and once it has added the monitor it holds the library loaded: the
+// file can't be deleted. The copy stays behind: the simulated spooler holds
+// it until the service stops, as Windows' does, and the next step's copy
+// finds it there.
+void Monitor() {
+  if (!Nt()) return;
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, sizeof system);
+  std::string library = std::string(system) + "\\ztq~probe.dll";
+  HANDLE from = CreateFileA("c:\\zentaq\\res\\drivedir\\ztqmon.dll", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE to = CreateFileA(library.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  char chunk[16384];
+  DWORD count = 0;
+  DWORD written = 0;
+  bool open = from != INVALID_HANDLE_VALUE && to != INVALID_HANDLE_VALUE;
+  while (open && ReadFile(from, chunk, sizeof chunk, &count, nullptr) && count > 0 &&
+         WriteFile(to, chunk, count, &written, nullptr)) {
+  }
+  Close(from);
+  Close(to);
+
+  char name[] = "ZentaqProbe Monitor";
+  // A bare name is a file of the system directory.
+  const struct {
+    const char* label;
+    const char* dll;
+  } adds[] = {{"add monitor with a missing library", "ztq~none.dll"},
+              {"add monitor with a folder", "c:\\zentaq\\res"},
+              {"add monitor", "ztq~probe.dll"}};
+  for (const auto& add : adds) {
+    MONITOR_INFO_2A info = {name, nullptr, const_cast<char*>(add.dll)};
+    SetLastError(kUntouched);
+    BOOL ok = AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    Line(add.label, ok, ok ? Field(GetLastError()) : "");
+  }
+  SetLastError(kUntouched);
+  Line("delete its library", DeleteFileA(library.c_str()));
+  SetLastError(kUntouched);
+  Line("delete monitor", DeleteMonitorA(nullptr, nullptr, name));
+  SetLastError(kUntouched);
+  Line("delete monitor again", DeleteMonitorA(nullptr, nullptr, name));
+}
+
+}  // namespace callview
