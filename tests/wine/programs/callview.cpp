@@ -46,10 +46,11 @@ void Bytes(const std::string& label, const char* name) {
   Close(file);
 }
 
-std::string Profile(const char* section, const char* key, DWORD size, const char* file) {
+std::string Profile(const char* section, const char* key, DWORD size, const char* file,
+                    const char* fallback = "default") {
   char buffer[1024] = {};
   SetLastError(kUntouched);
-  DWORD n = GetPrivateProfileStringA(section, key, "default", buffer, size, file);
+  DWORD n = GetPrivateProfileStringA(section, key, fallback, buffer, size, file);
   std::string out = Field(n) + Text(buffer, n < sizeof buffer ? n : 0);
   printf("profile %s/%s (%lu)\t%s\n", section ? section : "*", key ? key : "*", static_cast<unsigned long>(size),
          out.c_str() + 1);
@@ -68,6 +69,8 @@ void Profiles() {
   }
   Profile("Parameters", "Quiet", 1, kConfig);
   Profile("Parameters", "Missing", 4, kConfig);
+  // The default loses its trailing blanks.
+  Profile("Parameters", "Missing", 1024, kConfig, "default  ");
 
   // A file of its own: written, read back in small and large buffers.
   SetLastError(kUntouched);

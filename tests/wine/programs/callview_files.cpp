@@ -55,7 +55,12 @@ void Files() {
   Close(file);
 
   Close(Open("open always over a file", kScratch, GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS));
-  Close(Open("create always over a file", kScratch, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS));
+  // CREATE_ALWAYS empties the file it finds.
+  file = Open("create always over a file", kScratch, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+  SetLastError(kUntouched);
+  size = GetFileSize(file, nullptr);
+  Line("size after create always", size != INVALID_FILE_SIZE, Field(size));
+  Close(file);
   SetLastError(kUntouched);
   DWORD attributes = GetFileAttributesA(kScratchOtherCase);
   Line("attributes", attributes != INVALID_FILE_ATTRIBUTES, Field(attributes));
