@@ -89,6 +89,9 @@ void Profiles() {
   Profile("Second", "Name", 1024, kScratchIni);
   SetLastError(kUntouched);
   Line("delete profile key", WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni));
+  // Deleting what is not there succeeds.
+  SetLastError(kUntouched);
+  Line("delete profile key again", WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni));
   Profile("Probe", nullptr, 1024, kScratchIni);
   Bytes("profile file", kScratchIni);
   // A file that another program wrote: line feeds alone, a comment, blanks,
@@ -139,6 +142,9 @@ void Mapped() {
     // The section User goes to the user's hive, where the key is not.
     if (status == ERROR_SUCCESS)
       status = RegSetValueExA(map, "User", 0, REG_SZ, reinterpret_cast<const BYTE*>("USR:ZentaqProbe"), 16);
+    // The section Whole goes to HKLM\SOFTWARE itself.
+    if (status == ERROR_SUCCESS)
+      status = RegSetValueExA(map, "Whole", 0, REG_SZ, reinterpret_cast<const BYTE*>("SYS:"), 5);
     RegCloseKey(map);
   }
   printf("mapping set\t%ld\n", static_cast<long>(status));
@@ -158,6 +164,12 @@ void Mapped() {
   }
   printf("reg query written through the mapping\t%ld\t%s\n", static_cast<long>(status),
          status == ERROR_SUCCESS ? text : "");
+  SetLastError(kUntouched);
+  Line("write profile mapped to SOFTWARE", WritePrivateProfileStringA("Whole", "ZentaqProbe", "whole", kScratchIni));
+  Profile("Whole", "ZentaqProbe", 1024, kScratchIni);
+  SetLastError(kUntouched);
+  Line("delete profile key mapped to SOFTWARE", WritePrivateProfileStringA("Whole", "ZentaqProbe", nullptr, kScratchIni));
+  Profile("Whole", "ZentaqProbe", 1024, kScratchIni);
   status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMapping);
   printf("mapping deleted\t%ld\n", static_cast<long>(status));
   printf("profile flush\t%d\n", WritePrivateProfileStringA(nullptr, nullptr, nullptr, kScratchIni));
