@@ -121,7 +121,11 @@ TEST_F(Files, DispositionsCreateTruncateKeepAndTellWhatWasThere) {
   // position is 64 bits wide.
   EXPECT_EQ(SetFilePointer(open.handle, 0x7FFFFFFF, nullptr, FILE_BEGIN), 0x7FFFFFFFu);
   EXPECT_EQ(SetFilePointer(open.handle, 0x7FFFFFFF, nullptr, FILE_CURRENT), 0xFFFFFFFEu);
-  EXPECT_EQ(SetFilePointer(open.handle, 2, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+  // The last position that fits is the failure value, told by a last error of 0.
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(SetFilePointer(open.handle, 1, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), 0u);
+  EXPECT_EQ(SetFilePointer(open.handle, 1, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   LONG high = 1;
   SetLastError(0xdeadbeef);

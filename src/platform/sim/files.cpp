@@ -247,8 +247,9 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD meth
     SetLastError(ERROR_NEGATIVE_SEEK);
     return INVALID_SET_FILE_POINTER;
   }
-  // Without a high part the result must fit the 32-bit return value.
-  if (!distance_high && position > 0xFFFFFFFELL) {
+  // Without a high part the result must fit the 32-bit return value;
+  // 0xFFFFFFFF fits (below: the caller tells it by a last error of 0).
+  if (!distance_high && position > 0xFFFFFFFFLL) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_SET_FILE_POINTER;
   }

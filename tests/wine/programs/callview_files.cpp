@@ -90,6 +90,12 @@ void Files() {
   SetLastError(kUntouched);
   position = SetFilePointer(file, -2, &high, FILE_END);
   Line("seek back from the end", position != INVALID_SET_FILE_POINTER, Field(position) + Field(high));
+  // Without a high part: 0xFFFFFFFF still fits, and a last error of 0 tells
+  // it from a failure. (Past it Windows fails where Wine returns the low
+  // part: that call is left out.)
+  SetLastError(kUntouched);
+  position = SetFilePointer(file, -3, nullptr, FILE_END);
+  Line("seek to 0xFFFFFFFF without a high part", true, Field(position) + Field(GetLastError()));
   Close(file);
   SetLastError(kUntouched);
   Line("delete", DeleteFileA(kScratch));
