@@ -152,6 +152,25 @@ TEST(Profile, FailedWritesReturnFalseWithTheLastError) {
   EXPECT_EQ(Get("Parameters", "Uninstall", "x"), "") << "a read-only file still reads";
 }
 
+TEST(Profile, AWriteWithoutASectionFailsWithTheSystemsCode) {
+  const struct {
+    const char* os;
+    DWORD error;
+  } rows[] = {{"xp", ERROR_FILE_NOT_FOUND}, {"2000", ERROR_FILE_NOT_FOUND}, {"nt4", ERROR_INVALID_PARAMETER},
+              {"nt351", ERROR_INVALID_PARAMETER}, {"98", 0xdeadbeef}};
+  for (const auto& row : rows) {
+    TestMachine machine(row.os);
+    machine.Use();
+    machine.Write(kIni, "[Parameters]\r\nQuiet=1\r\n");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      SetLastError(0xdeadbeef);
+      EXPECT_FALSE(WritePrivateProfileStringA(nullptr, "Quiet", "0", kIni)) << row.os;
+      EXPECT_EQ(GetLastError(), row.error) << row.os;
+    }
+    EXPECT_EQ(machine.Read(kIni), "[Parameters]\r\nQuiet=1\r\n") << row.os;
+  }
+}
+
 TEST(Profile, FaultsFailTheProfileCalls) {
   TestMachine machine("xp", "[faults]\nWritePrivateProfileStringA = 112\nGetPrivateProfileStringA = 30@2\n");
   machine.Use();

@@ -92,6 +92,12 @@ void Profiles() {
   // Deleting what is not there succeeds.
   SetLastError(kUntouched);
   Line("delete profile key again", WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni));
+  // No section: 2 from Windows 2000 on (9x leaves the last error alone;
+  // Wine answers as NT whatever version it reports).
+  if (Nt()) {
+    SetLastError(kUntouched);
+    Line("write profile without a section", WritePrivateProfileStringA(nullptr, "Other", "x", kScratchIni));
+  }
   Profile("Probe", nullptr, 1024, kScratchIni);
   Bytes("profile file", kScratchIni);
   // A file that another program wrote: line feeds alone, a comment, blanks,
