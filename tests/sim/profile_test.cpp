@@ -225,6 +225,15 @@ TEST(Profile, IniFileMappingSendsTheFileIntoTheRegistryOnNt) {
   EXPECT_EQ(target->Value("Quiet")->data, std::vector<uint8_t>({'3', 0}));
   EXPECT_TRUE(WritePrivateProfileStringA("Parameters", "Quiet", nullptr, kIni));
   EXPECT_EQ(target->Value("Quiet"), nullptr);
+  // Only a REG_SZ value reads as a profile string; any other type gives the default.
+  for (DWORD type : {REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ}) {
+    winsim::ChangeHive([type](winsim::Hive& hive) {
+      hive.Create("SOFTWARE\\Zentaq\\Parameters")->SetValue("Quiet", type, reinterpret_cast<const uint8_t*>("7\0"), 3);
+      return true;
+    });
+    EXPECT_EQ(Get("Parameters", "Quiet", "0"), "0") << type;
+  }
+  EXPECT_TRUE(WritePrivateProfileStringA("Parameters", "Quiet", nullptr, kIni));
 
   // A section without a mapping value: the default, and writes fail.
   SetLastError(0xdeadbeef);

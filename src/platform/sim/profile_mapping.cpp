@@ -120,8 +120,10 @@ DWORD GetMapped(const std::string& key_path, LPCSTR key, const std::string& fall
         if (!v.name.empty()) names.push_back(v.name);
     return CopyList(names, buffer, size);
   }
+  // Only a REG_SZ value is a profile string: a value of any other type
+  // (REG_EXPAND_SZ too) reads as missing.
   const winsim::RegValue* value = target ? target->Value(Trim(key)) : nullptr;
-  return CopyString(value ? ValueText(*value) : fallback, buffer, size);
+  return CopyString(value && value->type == REG_SZ ? ValueText(*value) : fallback, buffer, size);
 }
 
 BOOL WriteMapped(const std::string& key_path, const std::string& key, LPCSTR value, bool whole_section) {

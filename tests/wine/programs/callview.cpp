@@ -156,6 +156,8 @@ void Mapped() {
   printf("mapping set\t%ld\n", static_cast<long>(status));
   printf("profile flush all\t%d\n", WritePrivateProfileStringA(nullptr, nullptr, nullptr, nullptr));
   Profile("Probe", "Text", 1024, kScratchIni);
+  // A REG_DWORD value is no profile string.
+  Profile("Probe", "Number", 1024, kScratchIni);
   Profile("User", "Text", 1024, kScratchIni);
   // A key written through the mapping lands in the registry.
   SetLastError(kUntouched);
