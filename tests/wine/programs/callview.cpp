@@ -98,6 +98,9 @@ void Profiles() {
     SetLastError(kUntouched);
     Line("write profile without a section", WritePrivateProfileStringA(nullptr, "Other", "x", kScratchIni));
   }
+  // An empty file name is the Windows folder itself.
+  SetLastError(kUntouched);
+  Line("write profile to an empty file name", WritePrivateProfileStringA("Probe", "Other", "x", ""));
   Profile("Probe", nullptr, 1024, kScratchIni);
   Bytes("profile file", kScratchIni);
   // A file that another program wrote: line feeds alone, a comment, blanks,
