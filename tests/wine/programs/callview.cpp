@@ -144,18 +144,22 @@ void Profiles() {
 void Mapped() {
   if (!Nt()) return;
   const char kMapping[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\probe.ini";
-  HKEY map = nullptr;
-  LONG status = RegCreateKeyA(HKEY_LOCAL_MACHINE, kMapping, &map);
-  if (status == ERROR_SUCCESS) {
-    status = RegSetValueExA(map, "Probe", 0, REG_SZ, reinterpret_cast<const BYTE*>("SYS:ZentaqProbe"), 16);
-    // The section User goes to the user's hive, where the key is not.
-    if (status == ERROR_SUCCESS)
-      status = RegSetValueExA(map, "User", 0, REG_SZ, reinterpret_cast<const BYTE*>("USR:ZentaqProbe"), 16);
-    // The section Whole goes to HKLM\SOFTWARE itself.
-    if (status == ERROR_SUCCESS)
-      status = RegSetValueExA(map, "Whole", 0, REG_SZ, reinterpret_cast<const BYTE*>("SYS:"), 5);
-    RegCloseKey(map);
-  }
+  auto set_mapping = [&kMapping]() {
+    HKEY map = nullptr;
+    LONG status = RegCreateKeyA(HKEY_LOCAL_MACHINE, kMapping, &map);
+    if (status == ERROR_SUCCESS) {
+      status = RegSetValueExA(map, "Probe", 0, REG_SZ, reinterpret_cast<const BYTE*>("SYS:ZentaqProbe"), 16);
+      // The section User goes to the user's hive, where the key is not.
+      if (status == ERROR_SUCCESS)
+        status = RegSetValueExA(map, "User", 0, REG_SZ, reinterpret_cast<const BYTE*>("USR:ZentaqProbe"), 16);
+      // The section Whole goes to HKLM\SOFTWARE itself.
+      if (status == ERROR_SUCCESS)
+        status = RegSetValueExA(map, "Whole", 0, REG_SZ, reinterpret_cast<const BYTE*>("SYS:"), 5);
+      RegCloseKey(map);
+    }
+    return status;
+  };
+  LONG status = set_mapping();
   printf("mapping set\t%ld\n", static_cast<long>(status));
   printf("profile flush all\t%d\n", WritePrivateProfileStringA(nullptr, nullptr, nullptr, nullptr));
   Profile("Probe", "Text", 1024, kScratchIni);
@@ -184,6 +188,13 @@ void Mapped() {
   status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMapping);
   printf("mapping deleted\t%ld\n", static_cast<long>(status));
   printf("profile flush\t%d\n", WritePrivateProfileStringA(nullptr, nullptr, nullptr, kScratchIni));
+  Profile("Probe", "Text", 1024, kScratchIni);
+  // Mapped again, then gone again: the flush of every mapping forgets it too.
+  printf("mapping set again\t%ld\n", static_cast<long>(set_mapping()));
+  printf("profile flush all\t%d\n", WritePrivateProfileStringA(nullptr, nullptr, nullptr, nullptr));
+  Profile("Probe", "Text", 1024, kScratchIni);
+  printf("mapping deleted again\t%ld\n", static_cast<long>(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMapping)));
+  printf("profile flush all\t%d\n", WritePrivateProfileStringA(nullptr, nullptr, nullptr, nullptr));
   Profile("Probe", "Text", 1024, kScratchIni);
 }
 
