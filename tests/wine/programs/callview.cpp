@@ -313,7 +313,7 @@ int View() {
   Profiles();
   Registry();
   Services();
-  Monitor();
+  Spooler();
   fflush(stdout);
   return 0;
 }

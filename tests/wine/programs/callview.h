@@ -51,8 +51,9 @@ BOOL Counted(const std::string& label, Call call) {
 }
 
 // callview_files.cpp: scratch files and what the step left of the
-// product's; a port monitor of its own, added and deleted.
+// product's; the spooler: a port monitor of its own, added and deleted, and
+// the product's printer opened and closed.
 void Files();
-void Monitor();
+void Spooler();
 
 }  // namespace callview

@@ -1,6 +1,7 @@
 // callview's files: scratch files of its own and the product's files as the
-// step left them; and a port monitor of its own, whose library the spooler
-// holds once it is added. See callview.cpp.
+// step left them; and the spooler's hold on them: a port monitor of its own,
+// whose library the spooler holds once it is added, and the product's
+// printer opened and closed. See callview.cpp.
 #include <cstdio>
 #include <string>
 
@@ -109,16 +110,15 @@ void Files() {
   }
 }
 
-
 // A port monitor of its own: its library is the test monitor that the
 // harness staged for the product, copied into the system directory under a
 // name with a "~" (a long name, not a short one). The spooler (NT) refuses a
 // library that is missing or names a folder (ERROR_MOD_NOT_FOUND, as a
-// failed load), and once it has added the monitor it holds the library loaded: the
-// file can't be deleted. The copy stays behind: the simulated spooler holds
+// failed load), and once it has added the monitor it holds the library
+// loaded: the file can't be deleted. The copy stays behind: the simulated spooler holds
 // it until the service stops, as Windows' does, and the next step's copy
 // finds it there.
-void Monitor() {
+void Spooler() {
   if (!Nt()) return;
   char system[MAX_PATH] = {};
   GetSystemDirectoryA(system, sizeof system);
@@ -156,6 +156,17 @@ void Monitor() {
   Line("delete monitor", DeleteMonitorA(nullptr, nullptr, name));
   SetLastError(kUntouched);
   Line("delete monitor again", DeleteMonitorA(nullptr, nullptr, name));
+
+  // The product's printer where the step left it: a handle closed once is gone.
+  HANDLE printer = nullptr;
+  SetLastError(kUntouched);
+  Line("open printer", OpenPrinterA(const_cast<LPSTR>("ZENTAQ"), &printer, nullptr));
+  if (printer) {
+    SetLastError(kUntouched);
+    Line("close printer", ClosePrinter(printer));
+    SetLastError(kUntouched);
+    Line("close printer again", ClosePrinter(printer));
+  }
 }
 
 }  // namespace callview
