@@ -79,6 +79,12 @@ class Machine {
 
 // The running system is of the NT family (NT 4.0, 2000, XP), not 9x.
 inline bool NtFamily() { return Machine::Get().os().nt_family; }
+// NT 4.0 or 3.51: the NT systems before Windows 2000, which answer some
+// refusals with other codes.
+inline bool NtBefore2000() {
+  Os os = Machine::Get().os().os;
+  return os == Os::NT351 || os == Os::NT4;
+}
 
 // Creates the files and folders of a fresh machine that are missing:
 // machine.ini is written only when absent; the system's folders; system.reg

@@ -164,8 +164,7 @@ BOOL WriteProfile(LPCSTR section_arg, LPCSTR key_arg, LPCSTR value, LPCSTR file)
     // No section: Windows 2000 and later answer ERROR_FILE_NOT_FOUND, NT 4.0
     // and earlier ERROR_INVALID_PARAMETER, 9x leaves the last error alone
     // (Wine's profile tests, which run on each).
-    winsim::Os os = Machine::Get().os().os;
-    if (os == winsim::Os::NT351 || os == winsim::Os::NT4) SetLastError(ERROR_INVALID_PARAMETER);
+    if (winsim::NtBefore2000()) SetLastError(ERROR_INVALID_PARAMETER);
     else if (winsim::NtFamily()) SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }

@@ -260,10 +260,7 @@ DWORD Start(ServiceHandle* service) {
 DWORD QueryStatus(ServiceHandle* service, LPSERVICE_STATUS status) {
   constexpr DWORD kInvalidAddress = 487;  // ERROR_INVALID_ADDRESS
   if (!service) return ERROR_INVALID_HANDLE;
-  if (!status) {
-    Os os = Machine::Get().settings().os;
-    return os == Os::NT351 || os == Os::NT4 ? ERROR_INVALID_PARAMETER : kInvalidAddress;
-  }
+  if (!status) return NtBefore2000() ? ERROR_INVALID_PARAMETER : kInvalidAddress;
   if (!(service->access & SERVICE_QUERY_STATUS)) return ERROR_ACCESS_DENIED;
   FillStatus(Current(), status);
   return ERROR_SUCCESS;
