@@ -73,34 +73,27 @@ void Profiles() {
   Profile("Parameters", "Missing", 1024, kConfig, "default  ");
 
   // A file of its own: written, read back in small and large buffers.
-  SetLastError(kUntouched);
-  Line("write profile", WritePrivateProfileStringA("Probe", "Name", "  a value  ", kScratchIni));
-  SetLastError(kUntouched);
-  Line("write profile", WritePrivateProfileStringA("Probe", "Other", "\"quoted\"", kScratchIni));
-  SetLastError(kUntouched);
-  Line("write profile", WritePrivateProfileStringA("Second", "Name", "second", kScratchIni));
-  SetLastError(kUntouched);
-  Line("write profile", WritePrivateProfileStringA("Probe", "name", "replaced", kScratchIni));
+  Try("write profile", [&] { return WritePrivateProfileStringA("Probe", "Name", "  a value  ", kScratchIni); });
+  Try("write profile", [&] { return WritePrivateProfileStringA("Probe", "Other", "\"quoted\"", kScratchIni); });
+  Try("write profile", [&] { return WritePrivateProfileStringA("Second", "Name", "second", kScratchIni); });
+  Try("write profile", [&] { return WritePrivateProfileStringA("Probe", "name", "replaced", kScratchIni); });
   Profile(nullptr, nullptr, 1024, kScratchIni);
   Profile("Probe", nullptr, 1024, kScratchIni);
   Profile("Probe", "Name", 1024, kScratchIni);
   Profile("probe", "OTHER", 1024, kScratchIni);
   Profile("Probe", "Name", 4, kScratchIni);
   Profile("Second", "Name", 1024, kScratchIni);
-  SetLastError(kUntouched);
-  Line("delete profile key", WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni));
+  Try("delete profile key", [&] { return WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni); });
   // Deleting what is not there succeeds.
-  SetLastError(kUntouched);
-  Line("delete profile key again", WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni));
+  Try("delete profile key again", [&] { return WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni); });
   // No section: 2 from Windows 2000 on (9x leaves the last error alone;
   // Wine answers as NT whatever version it reports).
   if (Nt()) {
-    SetLastError(kUntouched);
-    Line("write profile without a section", WritePrivateProfileStringA(nullptr, "Other", "x", kScratchIni));
+    Try("write profile without a section",
+        [&] { return WritePrivateProfileStringA(nullptr, "Other", "x", kScratchIni); });
   }
   // An empty file name is the Windows folder itself.
-  SetLastError(kUntouched);
-  Line("write profile to an empty file name", WritePrivateProfileStringA("Probe", "Other", "x", ""));
+  Try("write profile to an empty file name", [&] { return WritePrivateProfileStringA("Probe", "Other", "x", ""); });
   Profile("Probe", nullptr, 1024, kScratchIni);
   Bytes("profile file", kScratchIni);
   // A file that another program wrote: line feeds alone, a comment, blanks,
@@ -117,23 +110,18 @@ void Profiles() {
   Profile("Second", nullptr, 1024, kScratchIni);
   // A key added to the first section: the last line stays without a line
   // end; then one added to the last section, after that line.
-  SetLastError(kUntouched);
-  Line("write profile", WritePrivateProfileStringA("Probe", "Added", "three", kScratchIni));
+  Try("write profile", [&] { return WritePrivateProfileStringA("Probe", "Added", "three", kScratchIni); });
   Bytes("profile file by hand", kScratchIni);
-  SetLastError(kUntouched);
-  Line("write profile", WritePrivateProfileStringA("Second", "Added", "four", kScratchIni));
+  Try("write profile", [&] { return WritePrivateProfileStringA("Second", "Added", "four", kScratchIni); });
   Bytes("profile file by hand, last section", kScratchIni);
-  SetLastError(kUntouched);
-  Line("delete profile", DeleteFileA(kScratchIni));
+  Try("delete profile", [&] { return DeleteFileA(kScratchIni); });
   // A bare name is a file of the Windows folder (a "~" in it is part of a
   // long name).
   const char kBare[] = "ztq~probe.ini";
   const char kInWindows[] = "c:\\windows\\ztq~probe.ini";
-  SetLastError(kUntouched);
-  Line("write profile by a bare name", WritePrivateProfileStringA("Probe", "Name", "bare", kBare));
+  Try("write profile by a bare name", [&] { return WritePrivateProfileStringA("Probe", "Name", "bare", kBare); });
   Profile("Probe", "Name", 1024, kInWindows);
-  SetLastError(kUntouched);
-  Line("delete profile by its path", DeleteFileA(kInWindows));
+  Try("delete profile by its path", [&] { return DeleteFileA(kInWindows); });
 }
 
 // A profile file mapped to the registry (NT's IniFileMapping): its section
@@ -167,8 +155,7 @@ void Mapped() {
   Profile("Probe", "Number", 1024, kScratchIni);
   Profile("User", "Text", 1024, kScratchIni);
   // A key written through the mapping lands in the registry.
-  SetLastError(kUntouched);
-  Line("write mapped profile", WritePrivateProfileStringA("Probe", "Written", "through", kScratchIni));
+  Try("write mapped profile", [&] { return WritePrivateProfileStringA("Probe", "Written", "through", kScratchIni); });
   char text[16] = {};
   DWORD room = sizeof text;
   HKEY key = nullptr;
@@ -179,11 +166,11 @@ void Mapped() {
   }
   printf("reg query written through the mapping\t%ld\t%s\n", static_cast<long>(status),
          status == ERROR_SUCCESS ? text : "");
-  SetLastError(kUntouched);
-  Line("write profile mapped to SOFTWARE", WritePrivateProfileStringA("Whole", "ZentaqProbe", "whole", kScratchIni));
+  Try("write profile mapped to SOFTWARE",
+      [&] { return WritePrivateProfileStringA("Whole", "ZentaqProbe", "whole", kScratchIni); });
   Profile("Whole", "ZentaqProbe", 1024, kScratchIni);
-  SetLastError(kUntouched);
-  Line("delete profile key mapped to SOFTWARE", WritePrivateProfileStringA("Whole", "ZentaqProbe", nullptr, kScratchIni));
+  Try("delete profile key mapped to SOFTWARE",
+      [&] { return WritePrivateProfileStringA("Whole", "ZentaqProbe", nullptr, kScratchIni); });
   Profile("Whole", "ZentaqProbe", 1024, kScratchIni);
   status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMapping);
   printf("mapping deleted\t%ld\n", static_cast<long>(status));

@@ -40,6 +40,15 @@ inline void Close(HANDLE file) {
 // Windows NT (GetVersion's high bit is set on 9x).
 inline bool Nt() { return !(GetVersion() & 0x80000000); }
 
+// A call that answers with a BOOL, made with the last error set to
+// 0xdeadbeef before it, as one Line.
+template <class Call>
+void Try(const std::string& label, Call call) {
+  SetLastError(kUntouched);
+  BOOL ok = call();
+  Line(label, ok);
+}
+
 // A read or write given as `call`, with the count it leaves.
 template <class Call>
 BOOL Counted(const std::string& label, Call call) {

@@ -65,16 +65,12 @@ void Files() {
   SetLastError(kUntouched);
   DWORD attributes = GetFileAttributesA(kScratchOtherCase);
   Line("attributes", attributes != INVALID_FILE_ATTRIBUTES, Field(attributes));
-  SetLastError(kUntouched);
-  Line("delete", DeleteFileA(kScratch));
-  SetLastError(kUntouched);
-  Line("delete again", DeleteFileA(kScratch));
+  Try("delete", [&] { return DeleteFileA(kScratch); });
+  Try("delete again", [&] { return DeleteFileA(kScratch); });
   Close(Open("open always, new", kScratch, GENERIC_WRITE, 0, OPEN_ALWAYS));
-  SetLastError(kUntouched);
-  Line("delete", DeleteFileA(kScratch));
+  Try("delete", [&] { return DeleteFileA(kScratch); });
   Close(Open("create always, new", kScratch, GENERIC_WRITE, 0, CREATE_ALWAYS));
-  SetLastError(kUntouched);
-  Line("delete", DeleteFileA(kScratch));
+  Try("delete", [&] { return DeleteFileA(kScratch); });
 
   // Past 4 GiB: the high parts of the position and the size (a sparse file).
   file = Open("create new, large", kScratch, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
@@ -98,8 +94,7 @@ void Files() {
   position = SetFilePointer(file, -3, nullptr, FILE_END);
   Line("seek to 0xFFFFFFFF without a high part", true, Field(position) + Field(GetLastError()));
   Close(file);
-  SetLastError(kUntouched);
-  Line("delete", DeleteFileA(kScratch));
+  Try("delete", [&] { return DeleteFileA(kScratch); });
 
   // What the step left: the product's files as setup reads them.
   for (const char* name : {"c:\\zentaq\\res\\drivedir\\gs.PPD", "c:\\zentaq\\res\\drivedir\\ztqmon.dll",
@@ -150,22 +145,16 @@ void Spooler() {
     BOOL ok = AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
     Line(add.label, ok, ok ? Field(GetLastError()) : "");
   }
-  SetLastError(kUntouched);
-  Line("delete its library", DeleteFileA(library.c_str()));
-  SetLastError(kUntouched);
-  Line("delete monitor", DeleteMonitorA(nullptr, nullptr, name));
-  SetLastError(kUntouched);
-  Line("delete monitor again", DeleteMonitorA(nullptr, nullptr, name));
+  Try("delete its library", [&] { return DeleteFileA(library.c_str()); });
+  Try("delete monitor", [&] { return DeleteMonitorA(nullptr, nullptr, name); });
+  Try("delete monitor again", [&] { return DeleteMonitorA(nullptr, nullptr, name); });
 
   // The product's printer where the step left it: a handle closed once is gone.
   HANDLE printer = nullptr;
-  SetLastError(kUntouched);
-  Line("open printer", OpenPrinterA(const_cast<LPSTR>("ZENTAQ"), &printer, nullptr));
+  Try("open printer", [&] { return OpenPrinterA(const_cast<LPSTR>("ZENTAQ"), &printer, nullptr); });
   if (printer) {
-    SetLastError(kUntouched);
-    Line("close printer", ClosePrinter(printer));
-    SetLastError(kUntouched);
-    Line("close printer again", ClosePrinter(printer));
+    Try("close printer", [&] { return ClosePrinter(printer); });
+    Try("close printer again", [&] { return ClosePrinter(printer); });
   }
 }
 
