@@ -306,7 +306,7 @@ def compare(sc, wine, sim, product, bits, log):
         # Wine's spooler service runs after a step only where the step started it.
         started = any(r[0] == 'start' and r[2] for r in w.services)
         c.field('what the calls outside the spooler answer (callview)', w.calls, s.calls,
-                call_view.norm_calls(started))
+                call_view.norm_calls(started, ctx.nt))
     return c
 
 

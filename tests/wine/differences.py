@@ -84,6 +84,19 @@ DIFFERENCES = {
         'request finds the service stopped and fails (ERROR_SERVICE_NOT_ACTIVE). Windows starts its spooler at '
         'boot, and the simulated one runs: the stop succeeds. Only the first request of a step, a stop; there '
         'Wine\'s failure is required, and every later request must succeed or fail alike.'),
+    'printer-add-unchecked': (
+        'the calls outside the spooler: printers that callview adds beside the product\'s',
+        'Wine 8.0\'s AddPrinterW (winspool.drv info.c) checks neither the printer name\'s characters nor its port: '
+        'it adds a printer whose name has a comma, whose port no monitor has, or whose port name is empty. Windows '
+        'refuses the first with 1801 (ERROR_INVALID_PRINTER_NAME: the spooler lists printer names '
+        'comma-separated) and the others with 1796 (ERROR_UNKNOWN_PORT), as the simulated spooler does. Only '
+        'where Wine added the printer; there the simulated side must have refused it so.'),
+    'subkey-without-create-right': (
+        'the calls outside the spooler: a subkey made through a key opened for reading',
+        'Wine\'s server asks no access of the parent handle to create a key ("no access rights are required '
+        'from the parent handle to create a key", create_key in server/registry.c); NT asks KEY_CREATE_SUB_KEY '
+        '(ZwCreateKey) and refuses with 5 (ERROR_ACCESS_DENIED), as the simulated machine does on NT. Only on NT '
+        'where Wine made the key; there the simulated side must have refused.'),
     'profile-rewritten-whole': (
         'the calls outside the spooler: a profile file that another program wrote',
         'Wine\'s WritePrivateProfileStringA loads the whole file and writes every line back in its own form '

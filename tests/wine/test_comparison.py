@@ -298,11 +298,14 @@ class Faults(unittest.TestCase):
             wine.services = sim.services = list(services)
             return self.run_compare([sides.Step()], [wine], [sim])
 
-        def calls(first, then, service, read='read from a handle without read access\t0\t5\t0'):
+        def calls(first, then, service, read='read from a handle without read access\t0\t5\t0',
+                  printer='0\t1801', subkey='5'):
             return [read, 'profile file as written\t' + as_written, 'profile file by hand bytes\t' + first,
-                    'profile file by hand, last section bytes\t' + then, service]
+                    'profile file by hand, last section bytes\t' + then, service,
+                    'add printer with a comma\t' + printer, 'reg create sub through it\t' + subkey]
         right_sim = calls(by_hand, last, status['running'])
-        right_wine = calls(in_wine_form, in_wine_form + 'Added=four\\r\\n', status['stopped'])
+        right_wine = calls(in_wine_form, in_wine_form + 'Added=four\\r\\n', status['stopped'], printer='1\t-',
+                           subkey='0')
         label = 'what the calls outside the spooler answer'
         self.assertEqual(run(right_wine, right_sim), [])
         # A count left set after a failed read; the file by hand not kept as
@@ -313,13 +316,18 @@ class Faults(unittest.TestCase):
                  calls(by_hand, in_wine_form + 'Added=four\\r\\n', status['running']),
                  calls(by_hand + '\\r\\n', last, status['running']),
                  calls(as_written, last, status['running']),
-                 calls(by_hand.replace('Added', 'Added=three\\r\\nAdded'), last, status['running'])]
+                 calls(by_hand.replace('Added', 'Added=three\\r\\nAdded'), last, status['running']),
+                 # What Wine lets through let through on the simulated side
+                 # too, or refused with another code.
+                 calls(by_hand, last, status['running'], printer='1\t-'),
+                 calls(by_hand, last, status['running'], printer='0\t1796'),
+                 calls(by_hand, last, status['running'], subkey='0')]
         for sim_calls in wrong:
             self.assertCaught(run(right_wine, sim_calls), label)
         # Wine's spooler service runs only where the step started it.
-        self.assertCaught(run([*right_wine[:4], status['running']], right_sim), label)
+        self.assertCaught(run([*right_wine[:4], status['running'], *right_wine[5:]], right_sim), label)
         started = [('control', 'Spooler', 1, True), ('start', 'Spooler', True)]
-        self.assertEqual(run([*right_wine[:4], status['running']], right_sim, started)[1:], [])
+        self.assertEqual(run([*right_wine[:4], status['running'], *right_wine[5:]], right_sim, started)[1:], [])
 
 
 if __name__ == '__main__':

@@ -82,7 +82,7 @@ foreach(bits 32 64)
             -o ${helpers}/callview.exe ${WINE_SRC}/programs/callview.cpp ${WINE_SRC}/programs/callview_files.cpp
             -lshlwapi -lwinspool
     DEPENDS ${WINE_SRC}/programs/callview.cpp ${WINE_SRC}/programs/callview_files.cpp
-            ${WINE_SRC}/programs/callview.h ${WINE_SRC}/programs/view_main.h)
+            ${WINE_SRC}/programs/callview.h ${WINE_SRC}/programs/view_main.h ${CMAKE_SOURCE_DIR}/src/app/names.h)
   add_custom_target(wine_helpers_${bits} ALL
     DEPENDS ${helpers}/dirs.exe ${helpers}/ztqmon.dll ${helpers}/ztqui.dll ${helpers}/launcher.exe
             ${helpers}/started.exe ${helpers}/spoolview.exe ${helpers}/callview.exe)

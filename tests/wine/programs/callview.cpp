@@ -143,6 +143,12 @@ void Mapped() {
       // The section Whole goes to HKLM\SOFTWARE itself.
       if (status == ERROR_SUCCESS)
         status = RegSetValueExA(map, "Whole", 0, REG_SZ, reinterpret_cast<const BYTE*>("SYS:"), 5);
+      // Flags before the root change nothing for a read; a root that is
+      // neither SYS: nor USR: maps the section nowhere.
+      if (status == ERROR_SUCCESS)
+        status = RegSetValueExA(map, "Flagged", 0, REG_SZ, reinterpret_cast<const BYTE*>("!#@SYS:ZentaqProbe"), 19);
+      if (status == ERROR_SUCCESS)
+        status = RegSetValueExA(map, "Tilde", 0, REG_SZ, reinterpret_cast<const BYTE*>("~SYS:ZentaqProbe"), 17);
       RegCloseKey(map);
     }
     return status;
@@ -154,6 +160,8 @@ void Mapped() {
   // A REG_DWORD value is no profile string.
   Profile("Probe", "Number", 1024, kScratchIni);
   Profile("User", "Text", 1024, kScratchIni);
+  Profile("Flagged", "Text", 1024, kScratchIni);
+  Profile("Tilde", "Text", 1024, kScratchIni);
   // A key written through the mapping lands in the registry.
   Try("write mapped profile", [&] { return WritePrivateProfileStringA("Probe", "Written", "through", kScratchIni); });
   char text[16] = {};
@@ -243,13 +251,18 @@ void Registry() {
   // A predefined key "closes" and stays usable.
   printf("reg close predefined\t%ld\t%ld\n", static_cast<long>(RegCloseKey(HKEY_CLASSES_ROOT)),
          static_cast<long>(RegCloseKey(HKEY_LOCAL_MACHINE)));
-  // A handle opened for reading only sets no values. (Whether a subkey can
-  // be made through it Wine can't tell: its server asks no access of the
-  // parent handle.)
+  // A handle opened for reading only sets no values, and on NT makes no
+  // subkeys (ZwCreateKey asks KEY_CREATE_SUB_KEY of the parent; Wine's server
+  // asks nothing of it and makes the key: call_view.py). The 9x registry has
+  // no security.
   status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchKey, 0, KEY_READ, &key);
   printf("reg open for reading\t%ld\n", static_cast<long>(status));
   status = RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>("other"), 6);
   printf("reg set through it\t%ld\n", static_cast<long>(status));
+  sub = nullptr;
+  status = RegCreateKeyA(key, "Made", &sub);
+  printf("reg create sub through it\t%ld\n", static_cast<long>(status));
+  if (status == ERROR_SUCCESS) RegCloseKey(sub);
   RegCloseKey(key);
   Mapped();
   // Windows NT refuses to delete a key with subkeys; 9x deletes the tree.

@@ -1,10 +1,12 @@
 // callview's files: scratch files of its own and the product's files as the
 // step left them; and the spooler's hold on them: a port monitor of its own,
 // whose library the spooler holds once it is added, and the product's
-// printer opened and closed. See callview.cpp.
+// printer opened and closed, with the printers that Windows refuses to add
+// beside it. See callview.cpp.
 #include <cstdio>
 #include <string>
 
+#include "app/names.h"
 #include "callview.h"
 #include "platform/win32.h"
 
@@ -13,6 +15,43 @@ namespace {
 
 const char kScratch[] = "c:\\zentaq\\Probe.tmp";
 const char kScratchOtherCase[] = "C:\\ZENTAQ\\PROBE.TMP";
+
+// Printers that Windows refuses to add, each on the product's driver: a name
+// with a comma (the spooler lists printer names comma-separated), a port that
+// no monitor has, an empty port name. Wine 8.0's AddPrinterW checks neither
+// the name's characters nor the port and adds them (call_view.py); one that
+// is added is deleted again at once through the handle it came with. (No
+// port at all, a NULL pPortName, crashes Wine's AddPrinterW, which takes the
+// port's length first.)
+void RefusedPrinters() {
+  const struct {
+    const char* label;
+    const char* name;
+    const char* port;
+  } adds[] = {{"add printer with a comma", "Zentaq,Probe", names::kPort},
+              {"add printer on an unknown port", "ZentaqProbe", "ZTQNONE:"},
+              {"add printer with an empty port name", "ZentaqProbe", ""}};
+  for (const auto& add : adds) {
+    std::string name = add.name;
+    std::string port = add.port;
+    std::string driver = names::kDriver;
+    std::string processor = names::kPrintProcessor;
+    std::string datatype = "RAW";
+    PRINTER_INFO_2A info = {};
+    info.pPrinterName = &name[0];
+    info.pPortName = &port[0];
+    info.pDriverName = &driver[0];
+    info.pPrintProcessor = &processor[0];
+    info.pDatatype = &datatype[0];
+    SetLastError(kUntouched);
+    HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    Line(add.label, added != nullptr);
+    if (added) {
+      DeletePrinter(added);
+      ClosePrinter(added);
+    }
+  }
+}
 
 }  // namespace
 
@@ -153,6 +192,7 @@ void Spooler() {
   HANDLE printer = nullptr;
   Try("open printer", [&] { return OpenPrinterA(const_cast<LPSTR>("ZENTAQ"), &printer, nullptr); });
   if (printer) {
+    RefusedPrinters();
     Try("close printer", [&] { return ClosePrinter(printer); });
     Try("close printer again", [&] { return ClosePrinter(printer); });
   }
