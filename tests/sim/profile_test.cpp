@@ -194,6 +194,21 @@ TEST(Profile, TheWideFormFlushesOnNtAndIsAStubOn9x) {
   }
   EXPECT_TRUE(WritePrivateProfileStringW(u"Parameters", u"Uninstall", u"\u00e9\u4e00", kIniW));
   EXPECT_EQ(xp.Read(kIni), "[Parameters]\r\nQuiet=0\r\nUninstall=\xe9?\r\n");
+  // The wide text lands in code page 1252: its own characters, accented
+  // letters by best fit, '?' for the rest (the C1 controls too, but for the
+  // five bytes that 1252 leaves unassigned).
+  const struct {
+    const char16_t* wide;
+    const char* ansi;
+  } rows[] = {{u"x\u0100y\u00e9\u0152", "xAy\xe9\x8c"},
+              {u"\u0080\u0081\u009f\u00a0\u00ff", "?\x81?\xa0\xff"},
+              {u"\u0110\u0132\u017e\u017f", "\xd0?\x9e?"},
+              {u"\u0180\u01c3\u01ff\u0200", "b!??"},
+              {u"\u20ac\u2019\u2122\u0192", "\x80\x92\x99\x83"}};
+  for (const auto& row : rows) {
+    EXPECT_TRUE(WritePrivateProfileStringW(u"Parameters", u"Uninstall", row.wide, kIniW));
+    EXPECT_EQ(Get("Parameters", "Uninstall", ""), row.ansi);
+  }
 
   TestMachine w95("95");
   w95.Use();

@@ -131,6 +131,12 @@ std::string JournalEscape(const std::string& field);
 // The fields of one journal line (without its line end), unescaped.
 std::vector<std::string> JournalFields(const std::string& line);
 
+// --- text --------------------------------------------------------------------
+
+// Wide text in the ANSI code page, 1252, as WideCharToMultiByte(CP_ACP) gives
+// it on a US English system (strings.cpp).
+std::string AnsiText(LPCWSTR text);
+
 // --- paths -------------------------------------------------------------------
 
 struct ResolvedPath {

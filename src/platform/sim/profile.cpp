@@ -255,13 +255,6 @@ BOOL WriteProfile(LPCSTR section_arg, LPCSTR key_arg, LPCSTR value, LPCSTR file)
   return TRUE;
 }
 
-// Wide text to the single-byte text the machine keeps (Latin-1; others '?').
-std::string Narrow(LPCWSTR text) {
-  std::string out;
-  for (; *text; ++text) out += *text < 0x100 ? static_cast<char>(*text) : '?';
-  return out;
-}
-
 }  // namespace
 
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size,
@@ -330,10 +323,12 @@ BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPC
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return FALSE;
   }
-  std::string s = section ? Narrow(section) : "";
-  std::string k = key ? Narrow(key) : "";
-  std::string v = value ? Narrow(value) : "";
-  std::string f = file ? Narrow(file) : "";
+  // The wide strings in the ANSI code page, as Windows' wide call hands
+  // them to the file.
+  std::string s = section ? winsim::AnsiText(section) : "";
+  std::string k = key ? winsim::AnsiText(key) : "";
+  std::string v = value ? winsim::AnsiText(value) : "";
+  std::string f = file ? winsim::AnsiText(file) : "";
   return WriteProfile(section ? s.c_str() : nullptr, key ? k.c_str() : nullptr, value ? v.c_str() : nullptr,
                       file ? f.c_str() : nullptr);
 }

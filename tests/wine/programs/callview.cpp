@@ -114,6 +114,19 @@ void Profiles() {
   Bytes("profile file by hand", kScratchIni);
   Try("write profile", [&] { return WritePrivateProfileStringA("Second", "Added", "four", kScratchIni); });
   Bytes("profile file by hand, last section", kScratchIni);
+  // The wide call writes its text in the ANSI code page (1252): an accented
+  // letter by its best fit, one that 1252 has as itself, a C1 control and
+  // what nothing fits as '?'. (The 9x family only has a stub of it.)
+  if (Nt()) {
+    const WCHAR section[] = {'P', 'r', 'o', 'b', 'e', 0};
+    const WCHAR key[] = {'W', 'i', 'd', 'e', 0};
+    const WCHAR value[] = {'x', 0x100, 'y', 0xe9, 0x152, 0x20ac, 0x80, 0x17f, 0x180,
+                           0x1ff, 0x200, 0x9f, 0xa0, 0xff, 0x81, 0x2122, 0x2123, 0};
+    WCHAR file[sizeof kScratchIni] = {};
+    for (size_t i = 0; i < sizeof kScratchIni; ++i) file[i] = static_cast<unsigned char>(kScratchIni[i]);
+    Try("write profile, wide", [&] { return WritePrivateProfileStringW(section, key, value, file); });
+    Profile("Probe", "Wide", 1024, kScratchIni);
+  }
   Try("delete profile", [&] { return DeleteFileA(kScratchIni); });
   // A bare name is a file of the Windows folder (a "~" in it is part of a
   // long name).
