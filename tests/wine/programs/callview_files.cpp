@@ -2,7 +2,7 @@
 // step left them; and the spooler's hold on them: a port monitor of its own,
 // whose library the spooler holds once it is added, and the product's
 // printer opened and closed, with the printers that Windows refuses to add
-// beside it. See callview.cpp.
+// beside it and a second driver on its files. See callview.cpp.
 #include <cstdio>
 #include <string>
 
@@ -51,6 +51,29 @@ void RefusedPrinters() {
       ClosePrinter(added);
     }
   }
+}
+
+// A second driver on the product's files, added at level 2 (DRIVER_INFO_2:
+// no help file, no dependent files) and deleted again. Wine copies the files
+// into the driver directory's version folder, where the product's driver
+// already put the same files.
+void SecondDriver() {
+  char directory[MAX_PATH] = {};
+  DWORD needed = 0;
+  if (!GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory), sizeof directory, &needed))
+    return;
+  std::string name = "ZentaqProbe Driver";
+  std::string driver = std::string(directory) + "\\pscript.dll";
+  std::string data = std::string(directory) + "\\gs.PPD";
+  std::string config = std::string(directory) + "\\Zentaqui.dll";
+  DRIVER_INFO_3A info = {};  // its first six fields are DRIVER_INFO_2A
+  info.cVersion = 2;
+  info.pName = &name[0];
+  info.pDriverPath = &driver[0];
+  info.pDataFile = &data[0];
+  info.pConfigFile = &config[0];
+  Try("add driver at level 2", [&] { return AddPrinterDriverA(nullptr, 2, reinterpret_cast<LPBYTE>(&info)); });
+  Try("delete that driver", [&] { return DeletePrinterDriverA(nullptr, nullptr, &name[0]); });
 }
 
 }  // namespace
@@ -193,6 +216,7 @@ void Spooler() {
   Try("open printer", [&] { return OpenPrinterA(const_cast<LPSTR>("ZENTAQ"), &printer, nullptr); });
   if (printer) {
     RefusedPrinters();
+    SecondDriver();
     Try("close printer", [&] { return ClosePrinter(printer); });
     Try("close printer again", [&] { return ClosePrinter(printer); });
   }
