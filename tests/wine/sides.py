@@ -101,10 +101,12 @@ class Step:
 class Scenario:
     """`pscript`: on 9x, the system's PostScript driver is in the driver
     directory (as setup requires); `marked`: the product's files in
-    res\\drivedir are read-only and hidden."""
+    res\\drivedir are read-only and hidden; `stop_ms`: how long the
+    simulated spooler takes to stop (Wine's stops at once)."""
 
-    def __init__(self, name, system, steps, pscript=True, marked=False):
+    def __init__(self, name, system, steps, pscript=True, marked=False, stop_ms=0):
         self.name, self.system, self.steps, self.pscript, self.marked = name, system, steps, pscript, marked
+        self.stop_ms = stop_ms
 
     @property
     def nt(self):
@@ -334,6 +336,8 @@ def run_sim(sc, args, work, log, module_path):
         raise RuntimeError(f'winsim init failed: {r.stderr.strip()}')
     with open(os.path.join(machine, 'machine.ini'), 'a') as f:
         f.write(f'clock = virtual\nmodule = {module_path}\n')
+        if sc.stop_ms:
+            f.write(f'[spooler]\nstop_ms = {sc.stop_ms}\n')
     zentaq = winelib.host_path(machine, 'c:\\zentaq')
     stage_product(args, zentaq)
     if not sc.nt and not sc.pscript:
