@@ -6,7 +6,8 @@
  *
  * Its ports are the subkeys of its registry key's "Ports" key, which is where
  * setup writes the port record of ZENTAQPORT; a port's description is its
- * record's "Description" value (the monitor's name where it has none), as a
+ * record's "Description" text, REG_SZ or REG_EXPAND_SZ, left unexpanded (the
+ * monitor's name where it has none, or a value of another type), as a
  * monitor that keeps its configuration in the registry describes its ports,
  * and as the simulated spooler lists them. Nothing can be printed: opening a
  * port succeeds, writing to it fails.
@@ -58,7 +59,7 @@ static BOOL enum_ports(DWORD level, LPBYTE buf, DWORD size, LPDWORD needed, LPDW
       descriptions[count][0] = 0;
       if (RegOpenKeyExW(ports, names[count], 0, KEY_READ, &port) == ERROR_SUCCESS) {
         if (RegQueryValueExW(port, L"Description", NULL, &type, (LPBYTE)descriptions[count], &bytes) != ERROR_SUCCESS
-            || type != REG_SZ)
+            || (type != REG_SZ && type != REG_EXPAND_SZ))
           bytes = 0;
         descriptions[count][bytes / sizeof(WCHAR)] = 0;
         RegCloseKey(port);

@@ -2,8 +2,10 @@
 // step left them; and the spooler's hold on them: a port monitor of its own,
 // whose library the spooler holds once it is added, and the product's
 // printer opened and closed, with the printers that Windows refuses to add
-// beside it and a second driver on its files. See callview.cpp.
+// beside it, a second driver on its files and ports of its monitor. See
+// callview.cpp.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/names.h"
@@ -74,6 +76,50 @@ void SecondDriver() {
   info.pConfigFile = &config[0];
   Try("add driver at level 2", [&] { return AddPrinterDriverA(nullptr, 2, reinterpret_cast<LPBYTE>(&info)); });
   Try("delete that driver", [&] { return DeletePrinterDriverA(nullptr, nullptr, &name[0]); });
+}
+
+// Ports of the product's monitor whose records lack a text description:
+// none at all, a REG_DWORD one, a REG_EXPAND_SZ one (text, left unexpanded).
+// The monitor describes a port by its record's text, by its own name where
+// there is none; EnumPortsA level 2 lists each so. They are removed again.
+void DescribedPorts() {
+  const std::string ports_key = std::string(names::kMonitorsKey) + "\\" + names::kMonitor + "\\Ports";
+  HKEY ports = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ports_key.c_str(), 0, KEY_ALL_ACCESS, &ports) != ERROR_SUCCESS) return;
+  const DWORD number = 7;
+  const char kExpand[] = "%probe%";
+  const struct {
+    const char* name;
+    DWORD type;
+    const void* data;
+    DWORD size;
+  } probes[] = {{"ZTQPROBE1:", REG_NONE, nullptr, 0},
+                {"ZTQPROBE2:", REG_DWORD, &number, sizeof number},
+                {"ZTQPROBE3:", REG_EXPAND_SZ, kExpand, sizeof kExpand}};
+  for (const auto& probe : probes) {
+    HKEY port = nullptr;
+    if (RegCreateKeyA(ports, probe.name, &port) != ERROR_SUCCESS) continue;
+    if (probe.data)
+      RegSetValueExA(port, "Description", 0, probe.type, static_cast<const BYTE*>(probe.data), probe.size);
+    RegCloseKey(port);
+  }
+  DWORD needed = 0;
+  DWORD count = 0;
+  EnumPortsA(nullptr, 2, nullptr, 0, &needed, &count);
+  std::string buffer(needed, '\0');
+  BOOL ok = needed > 0 && EnumPortsA(nullptr, 2, reinterpret_cast<LPBYTE>(&buffer[0]), needed, &needed, &count);
+  const PORT_INFO_2A* listed = reinterpret_cast<const PORT_INFO_2A*>(buffer.data());
+  for (const auto& probe : probes) {
+    std::string found = "\tnot listed";
+    for (DWORD i = 0; ok && i < count; ++i) {
+      if (listed[i].pPortName && strcmp(listed[i].pPortName, probe.name) == 0)
+        found = std::string("\t") + (listed[i].pMonitorName ? listed[i].pMonitorName : "(null)") + "\t" +
+                (listed[i].pDescription ? listed[i].pDescription : "(null)");
+    }
+    printf("port %s\t%d%s\n", probe.name, ok ? 1 : 0, found.c_str());
+    RegDeleteKeyA(ports, probe.name);
+  }
+  RegCloseKey(ports);
 }
 
 }  // namespace
@@ -217,6 +263,7 @@ void Spooler() {
   if (printer) {
     RefusedPrinters();
     SecondDriver();
+    DescribedPorts();
     Try("close printer", [&] { return ClosePrinter(printer); });
     Try("close printer again", [&] { return ClosePrinter(printer); });
   }
