@@ -250,16 +250,28 @@ TEST(Profile, IniFileMappingSendsTheFileIntoTheRegistryOnNt) {
   }
   EXPECT_TRUE(WritePrivateProfileStringA("Parameters", "Quiet", nullptr, kIni));
 
-  // A section without a mapping value: the default, and writes fail.
+  // A section that neither a value of its name nor the unnamed value maps
+  // (a value that holds no text maps nothing) is the file's own.
+  winsim::ChangeHive([](winsim::Hive& hive) {
+    hive.Create("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\ZENTAQ.INI")
+        ->SetValue("Other", REG_DWORD, reinterpret_cast<const uint8_t*>("\1\0\0\0"), 4);
+    return true;
+  });
+  EXPECT_FALSE(WritePrivateProfileStringA(nullptr, nullptr, nullptr, kIni));
+  for (const char* section : {"Other", "Third"}) {
+    EXPECT_TRUE(WritePrivateProfileStringA(section, "Key", "v", kIni));
+    EXPECT_EQ(Get(section, "Key", "d"), "v");
+    EXPECT_TRUE(WritePrivateProfileStringA(section, nullptr, nullptr, kIni));
+  }
+  EXPECT_EQ(machine.Read(kIni), "[Parameters]\r\nQuiet=5\r\n");
+  // USR: is a hive the machine does not have: the default, and writes fail.
+  // A changed mapping reaches the process through the flush.
+  MapIni("Other", "USR:Software\\Zentaq");
+  EXPECT_FALSE(WritePrivateProfileStringA(nullptr, nullptr, nullptr, kIni));
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(WritePrivateProfileStringA("Other", "Key", "v", kIni));
   EXPECT_NE(GetLastError(), 0xdeadbeefu);
   EXPECT_EQ(Get("Other", "Key", "d"), "d");
-  // USR: is a hive the machine does not have. A changed mapping reaches the
-  // process through the flush.
-  MapIni("Other", "USR:Software\\Zentaq");
-  EXPECT_FALSE(WritePrivateProfileStringA(nullptr, nullptr, nullptr, kIni));
-  EXPECT_FALSE(WritePrivateProfileStringA("Other", "Key", "v", kIni));
   EXPECT_EQ(machine.Read(kIni), "[Parameters]\r\nQuiet=5\r\n");
 
   // Without the mapping key the file is used again.

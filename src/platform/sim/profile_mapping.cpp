@@ -84,7 +84,7 @@ void FlushMapping(LPCSTR file) {
 
 // IniFileMapping (NT): when the cache holds a mapping of the file, the
 // profile calls on that file go to the registry. The result tells whether
-// the file is mapped; `*key` is the HKLM path that holds `section`'s keys,
+// the section is mapped; `*key` is the HKLM path that holds `section`'s keys,
 // empty when the mapping gives the section no place we have.
 bool Mapping(const std::string& path, const char* section, std::string* key) {
   key->clear();
@@ -93,14 +93,18 @@ bool Mapping(const std::string& path, const char* section, std::string* key) {
   LoadMappings(cache);
   auto found = cache.files.find(Lower(FileName(path)));
   if (found == cache.files.end()) return false;
+  // The value named after the section says where its keys are, else the
+  // unnamed value; a value that holds no text names no place. Where neither
+  // names one, the section is read from and written to the file itself.
   const winsim::RegValue* target = nullptr;
   const winsim::RegValue* unnamed = nullptr;
   for (const auto& value : found->second) {
+    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) continue;
     if (section && winsim::EqualNoCase(value.name, section)) target = &value;
     if (value.name.empty()) unnamed = &value;
   }
   if (!target) target = unnamed;
-  if (!target || (target->type != REG_SZ && target->type != REG_EXPAND_SZ)) return true;
+  if (!target) return false;
   std::string text(target->data.begin(), target->data.end());
   text = text.substr(0, text.find('\0'));
   size_t start = text.find_first_not_of("!#@");  // the flags before the root
