@@ -162,6 +162,10 @@ void Mapped() {
         status = RegSetValueExA(map, "Flagged", 0, REG_SZ, reinterpret_cast<const BYTE*>("!#@SYS:ZentaqProbe"), 19);
       if (status == ERROR_SUCCESS)
         status = RegSetValueExA(map, "Tilde", 0, REG_SZ, reinterpret_cast<const BYTE*>("~SYS:ZentaqProbe"), 17);
+      // A value that holds no text maps nothing.
+      const DWORD one = 1;
+      if (status == ERROR_SUCCESS)
+        status = RegSetValueExA(map, "Numbered", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
       RegCloseKey(map);
     }
     return status;
@@ -175,6 +179,12 @@ void Mapped() {
   Profile("User", "Text", 1024, kScratchIni);
   Profile("Flagged", "Text", 1024, kScratchIni);
   Profile("Tilde", "Text", 1024, kScratchIni);
+  // A section that no value maps (and no unnamed one) is the file's own.
+  for (const char* section : {"Unmapped", "Numbered"}) {
+    Try(std::string("write profile, section ") + section,
+        [&] { return WritePrivateProfileStringA(section, "Name", "in the file", kScratchIni); });
+    Profile(section, "Name", 1024, kScratchIni);
+  }
   // A key written through the mapping lands in the registry.
   Try("write mapped profile", [&] { return WritePrivateProfileStringA("Probe", "Written", "through", kScratchIni); });
   char text[16] = {};
@@ -204,6 +214,7 @@ void Mapped() {
   printf("mapping deleted again\t%ld\n", static_cast<long>(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMapping)));
   printf("profile flush all\t%d\n", WritePrivateProfileStringA(nullptr, nullptr, nullptr, nullptr));
   Profile("Probe", "Text", 1024, kScratchIni);
+  Try("delete the mapped file", [&] { return DeleteFileA(kScratchIni); });
 }
 
 void Registry() {
@@ -316,6 +327,12 @@ void Services() {
   SetLastError(kUntouched);
   ok = QueryServiceStatus(nullptr, &status);
   Line("service status without a handle", ok);
+  // Control codes outside 1 to 255 are refused before anything else.
+  for (DWORD control : {0ul, 256ul}) {
+    SetLastError(kUntouched);
+    ok = ControlService(service, control, &status);
+    Line("service control " + std::to_string(control), ok);
+  }
   if (service) CloseServiceHandle(service);
   if (manager) CloseServiceHandle(manager);
 }
