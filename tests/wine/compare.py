@@ -14,7 +14,8 @@ import re
 
 import call_view
 import spooler_listing
-from differences import (DRIVER_EXTRAS, NULL_STRINGS, PRINTER_EXTRAS, StepContext, explain_errors,
+import wine_traces
+from differences import (DRIVER_EXTRAS, NULL_STRINGS, PRINTER_EXTRAS, StepContext, explain_errors, norm_called,
                          norm_driver_directory, norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
                          norm_printer, norm_services, norm_spooler_entry, norm_spooler_width, norm_traces)
 from registry import REG_BINARY, REG_DWORD, REG_SZ
@@ -255,6 +256,7 @@ def check_calls(c, side, r, step, nt, result):
 
 def compare(sc, wine, sim, product, bits, log):
     c = Comparison(log)
+    boundary = wine_traces.boundary_names()
     ctx = StepContext(sc, sc.steps[0], wine.steps[0], bits, False, False)
     c.field('driver directory', wine.driver_dir.lower(), sim.driver_dir.lower(), norm_driver_directory(ctx))
     if not sc.nt:
@@ -296,6 +298,9 @@ def compare(sc, wine, sim, product, bits, log):
         c.field('spooler service requests (and whether each succeeded)', w.services, s.services, norm_services)
         c.field('processes started (command line, creation flags, STARTUPINFO dwFlags, wShowWindow)',
                 w.processes, s.processes)
+        # Wine's relay trace shows every call of those functions from setup.exe.
+        c.field('the simulated machine\'s functions that setup called (by the names it records them under)',
+                sorted(set(w.called) & set(boundary)), s.called, norm_called(ctx))
         c.field('AddPrinterDriver\'s DRIVER_INFO', dependent_files_as_traced(driver_passed(w, wine)),
                 dependent_files_as_traced(driver_passed(s, sim)))
         compare_state(c, ctx, w.state, s.state)

@@ -140,6 +140,7 @@ class StepResult:
         self.spooler = None     # what the spooler answers afterwards (spooler_listing.Listing)
         self.calls = []         # what the calls outside the spooler answer afterwards (call_view)
         self.errors = []        # Wine's err channel, setup's own process
+        self.called = []        # the simulated machine's functions that setup called, by name, each once
         self.wine_errors = ''   # Wine's err channel, every process, for the differences that show there
         self.notes = []
         self.state = State()
@@ -363,7 +364,11 @@ def run_sim(sc, args, work, log, module_path):
         # setup.exe is a windowed program: Windows starts it without a
         # standard input. The simulated side runs without one too (file
         # descriptor 0 closed), so the machine's first open gets descriptor 0.
-        run = subprocess.run([args.sim_setup, *step.args], env=dict(os.environ, WINSIM_ROOT=machine),
+        called_path = os.path.join(work, f'step{number}.called')
+        if os.path.exists(called_path):
+            os.remove(called_path)
+        run = subprocess.run([args.sim_setup, *step.args],
+                             env=dict(os.environ, WINSIM_ROOT=machine, WINSIM_CALL_LOG=called_path),
                              stdin=subprocess.DEVNULL, capture_output=True, timeout=SIM_LIMIT,
                              preexec_fn=views.close_standard_input)
         for kind, data in (('stdout', run.stdout), ('stderr', run.stderr)):
@@ -373,6 +378,9 @@ def run_sim(sc, args, work, log, module_path):
         # A POSIX exit status keeps the low 8 bits of the program's.
         s.exit_code = run.returncode & 0xFF
         s.stdout = run.stdout.decode('latin-1')
+        if os.path.exists(called_path):
+            with open(called_path, encoding='latin-1') as f:
+                s.called = sorted(set(f.read().split()))
         journal = []
         if os.path.exists(journal_path):
             with open(journal_path, encoding='latin-1') as f:
@@ -387,5 +395,8 @@ def run_sim(sc, args, work, log, module_path):
             s.driver = sim_driver_passed(s.state)
         s.spooler = spooler_listing.run_sim(args.sim_spoolview, machine, work, number, SIM_LIMIT)
         s.calls = call_view.run_sim(args.sim_callview, machine, work, number, SIM_LIMIT)
+        # What the views did is not the next step's: its journal starts after them.
+        with open(journal_path, encoding='latin-1') as f:
+            journal_seen = len(f.read().splitlines())
         result.steps.append(s)
     return result

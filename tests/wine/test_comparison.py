@@ -66,10 +66,16 @@ def listing(width=2, port=True, monitor_name='ZENTAQ Monitor', extra=()):
     return spooler_listing.parse('\n'.join(lines) + '\n')
 
 
+# Some of the functions that an install calls, as the simulated machine names them.
+INSTALL_CALLS = ['AddMonitorA', 'AddPrinterA', 'AddPrinterDriverA', 'CloseHandle', 'ClosePrinter', 'CreateFileA',
+                 'RegOpenKeyExA', 'WriteFile']
+
+
 def installed(log_tail=(), traces=TRACES):
     """A step result of an NT install that left everything as it should."""
     r = sides.StepResult()
     r.exit_code = r.exit_status = 0
+    r.called = [n for n in INSTALL_CALLS if 'AddPrinter: 1802' not in log_tail or n != 'ClosePrinter']
     r.log = ['is_winnt = TRUE', 'is_win4 = TRUE', 'Printer Driver Directory: ' + DRIVERS, *log_tail]
     r.stdout = traces
     r.driver = {'cVersion': 2, 'pDriverPath': DRIVERS + '\\pscript.dll', 'pDataFile': DRIVERS + '\\gs.PPD',
@@ -145,6 +151,28 @@ class Faults(unittest.TestCase):
         failures = self.run_compare(steps, [as_wine(installed()), refusing], [installed(), sim_second])
         self.assertCaught(failures, 'step 2 (install): setup log')
         self.assertCaught(failures, 'step 2 (install): progress traces')
+        self.assertCaught(failures, 'step 2 (install): the simulated machine\'s functions that setup called')
+
+    def test_functions_setup_called(self):
+        label = 'functions that setup called'
+
+        def run(wine_called, sim_called):
+            wine, sim = as_wine(installed()), installed()
+            wine.called, sim.called = wine_called, sim_called
+            return self.run_compare([sides.Step()], [wine], [sim])
+
+        def without(name):
+            return [n for n in INSTALL_CALLS if n != name]
+        # A function recorded under a name that is none of Windows' (the name
+        # [faults] would have to use), or not recorded at all.
+        self.assertCaught(run(INSTALL_CALLS, ['~' + n if n == 'RegOpenKeyExA' else n for n in INSTALL_CALLS]), label)
+        for name in ('AddMonitorA', 'CreateFileA', 'ClosePrinter'):
+            self.assertCaught(run(INSTALL_CALLS, without(name)), label)
+        self.assertCaught(run(without('WriteFile'), INSTALL_CALLS), label)
+        # The runtime's CloseHandle at exit is Wine's alone where setup closed
+        # no handle of its own.
+        self.assertEqual(run(INSTALL_CALLS, without('CloseHandle')), [])
+        self.assertCaught(run(without('CloseHandle'), INSTALL_CALLS), label)
 
     def test_driver_version_and_paths(self):
         def version_3(r):

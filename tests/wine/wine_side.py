@@ -77,7 +77,7 @@ def stage(sc, args, prefix, info):
         shutil.copyfile(args.ui_dll, os.path.join(drivers, '3', 'Pscript.drv'))
     # The relay trace shows the calls named there, with their arguments.
     registry.set_reg_string(os.path.join(prefix, 'user.reg'), 'Software\\Wine\\Debug', 'RelayInclude',
-                            ';'.join(wine_traces.RELAY_INCLUDE))
+                            ';'.join(wine_traces.RELAY_INCLUDE + wine_traces.boundary_names()))
     return zentaq
 
 
@@ -91,7 +91,7 @@ def read_text(prefix, path):
     return text
 
 
-def read_step(r, stderr, launch, started, answerer, step):
+def read_step(r, stderr, launch, started, answerer, step, image):
     """The step's result from Wine's output, the launcher's report and the
     stand-in's records."""
     r.wine_errors = '\n'.join(line for line in stderr.splitlines() if ':err:' in line)
@@ -107,6 +107,7 @@ def read_step(r, stderr, launch, started, answerer, step):
     r.processes = wine_traces.processes(calls, wine_traces.read_started(started))
     r.driver = wine_traces.driver_info(lines)
     r.errors = wine_traces.errors(lines)
+    r.called = wine_traces.called_from(lines, image)
     if answerer and (len(answerer.answered) != len(step.answers) or answerer.unanswered):
         r.notes.append(f'{len(answerer.answered)} message boxes answered, {len(step.answers)} expected, '
                        f'{len(answerer.unanswered)} more shown')
@@ -172,7 +173,8 @@ def run_wine(sc, args, wine, work, log):
             f'after {time.time() - started:.0f} s')
         with open(stdout_path, 'rb') as f:
             r.stdout = f.read().decode('latin-1')
-        read_step(r, err.decode('utf-8', errors='replace'), launch, read_text(prefix, STARTED_LOG), answerer, step)
+        read_step(r, err.decode('utf-8', errors='replace'), launch, read_text(prefix, STARTED_LOG), answerer, step,
+                  wine_traces.image_range(args.setup_exe))
         lines, r.stamps_ok = read_setup_log(log_path)
         r.log = lines[sum(len(s.log) for s in result.steps):]
         r.state = read_state(prefix, result)

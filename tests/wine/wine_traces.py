@@ -17,12 +17,46 @@ lines:
   (cVersion and the paths as setup gave them);
 - the err channel.
 """
+import os
 import re
+import struct
 
 # The functions whose calls the relay trace shows (Wine's own setting
-# HKCU\Software\Wine\Debug, RelayInclude). Only calls into Wine's built-in
-# libraries are relayed, which these are.
+# HKCU\Software\Wine\Debug, RelayInclude), with the boundary functions
+# below. Only calls into Wine's built-in libraries are relayed, which these
+# are.
 RELAY_INCLUDE = ['MessageBoxA', 'OpenServiceA', 'ControlService', 'StartServiceA', 'CreateProcessA']
+
+# The simulated machine records the first call of each of its faultable
+# functions under the name that its sources give it (Fault, Enter and
+# EnterScm in src/platform/sim); WINSIM_CALL_LOG gets those names, and
+# [faults] fails a call by that name.
+SIM_SOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'src', 'platform', 'sim')
+_NAMED = re.compile(r'\b(?:Fault|Enter|EnterScm)\("(\w+)"')
+
+
+def boundary_names(folder=SIM_SOURCES):
+    """The names under which the simulated machine records its functions."""
+    names = set()
+    for name in sorted(os.listdir(folder)):
+        if name.endswith('.cpp'):
+            with open(os.path.join(folder, name), encoding='latin-1') as f:
+                names.update(_NAMED.findall(f.read()))
+    return sorted(names)
+
+
+def image_range(exe):
+    """[start, end) of a PE file's image where it loads at its preferred
+    base (ImageBase and SizeOfImage of its optional header)."""
+    with open(exe, 'rb') as f:
+        data = f.read(4096)
+    pe = struct.unpack_from('<I', data, 0x3C)[0]
+    optional = pe + 24
+    magic = struct.unpack_from('<H', data, optional)[0]
+    base = struct.unpack_from('<Q', data, optional + 24)[0] if magic == 0x20B else \
+        struct.unpack_from('<I', data, optional + 28)[0]
+    size = struct.unpack_from('<I', data, optional + 56)[0]
+    return base, base + size
 
 # The channels: the relay and the traces read here, the err channel, and the
 # dialog trace that the box answerer's log is checked against.
@@ -75,6 +109,20 @@ def relay_calls(lines):
         if m and pending.get(m.group(1)):
             pending[m.group(1)].pop()[2] = int(m.group(3), 16)
     return [tuple(c) for c in calls]
+
+
+_CALL_FROM = re.compile(r'^[0-9a-f]+:[0-9a-f]+:Call [\w.]+\.(\w+)\(.*\) ret=([0-9a-f]+)$')
+
+
+def called_from(lines, image):
+    """The names of the relayed functions that code inside `image` (a range
+    of addresses: setup.exe's) called, each once."""
+    names = set()
+    for line in lines:
+        m = _CALL_FROM.match(line)
+        if m and image[0] <= int(m.group(2), 16) < image[1]:
+            names.add(m.group(1))
+    return sorted(names)
 
 
 def _low32(value):
