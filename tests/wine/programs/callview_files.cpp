@@ -130,6 +130,9 @@ void Files() {
   Close(Open("open missing", kScratch, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
   Close(Open("open in a missing folder", "c:\\zentaq\\nofolder\\x.tmp", GENERIC_READ, FILE_SHARE_READ,
              OPEN_EXISTING));
+  // A disposition outside CREATE_NEW to TRUNCATE_EXISTING.
+  Close(Open("open with disposition 0", kScratch, GENERIC_READ, FILE_SHARE_READ, 0));
+  Close(Open("open with disposition 6", kScratch, GENERIC_READ, FILE_SHARE_READ, 6));
   HANDLE file = Open("create new", kScratch, GENERIC_WRITE, 0, CREATE_NEW);
   Counted("write", [&](DWORD* n) { return WriteFile(file, "abcde", 5, n, nullptr); });
   // No buffer, on NT: Wine answers as NT does, whatever version it reports.
@@ -254,6 +257,9 @@ void Spooler() {
     Line(add.label, ok, ok ? Field(GetLastError()) : "");
   }
   Try("delete its library", [&] { return DeleteFileA(library.c_str()); });
+  // Nor can it be opened for writing while it is loaded.
+  Close(Open("open its library for writing", library.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+             OPEN_EXISTING));
   Try("delete monitor", [&] { return DeleteMonitorA(nullptr, nullptr, name); });
   Try("delete monitor again", [&] { return DeleteMonitorA(nullptr, nullptr, name); });
 
