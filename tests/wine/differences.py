@@ -104,6 +104,12 @@ DIFFERENCES = {
         'from the parent handle to create a key", create_key in server/registry.c); NT asks KEY_CREATE_SUB_KEY '
         '(ZwCreateKey) and refuses with 5 (ERROR_ACCESS_DENIED), as the simulated machine does on NT. Only on NT '
         'where Wine made the key; there the simulated side must have refused.'),
+    'seek-past-32-bits': (
+        'the calls outside the spooler: a seek past 0xFFFFFFFF without a high part',
+        'Windows\' SetFilePointer fails where lpDistanceToMoveHigh is NULL and the new position does not fit in '
+        '32 bits (INVALID_SET_FILE_POINTER, ERROR_INVALID_PARAMETER), as the simulated machine does; Wine\'s '
+        '(kernelbase file.c) moves the pointer and returns the low part, the last error left alone. Only where '
+        'Wine answers so; there the simulated side must have failed.'),
     'profile-rewritten-whole': (
         'the calls outside the spooler: a profile file that another program wrote',
         'Wine\'s WritePrivateProfileStringA loads the whole file and writes every line back in its own form '

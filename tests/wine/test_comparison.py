@@ -327,13 +327,14 @@ class Faults(unittest.TestCase):
             return self.run_compare([sides.Step()], [wine], [sim])
 
         def calls(first, then, service, read='read from a handle without read access\t0\t5\t0',
-                  printer='0\t1801', subkey='5'):
+                  printer='0\t1801', subkey='5', seek='4294967295\t87'):
             return [read, 'profile file as written\t' + as_written, 'profile file by hand bytes\t' + first,
                     'profile file by hand, last section bytes\t' + then, service,
-                    'add printer with a comma\t' + printer, 'reg create sub through it\t' + subkey]
+                    'add printer with a comma\t' + printer, 'reg create sub through it\t' + subkey,
+                    'seek to 4 GiB without a high part\t1\t-\t' + seek]
         right_sim = calls(by_hand, last, status['running'])
         right_wine = calls(in_wine_form, in_wine_form + 'Added=four\\r\\n', status['stopped'], printer='1\t-',
-                           subkey='0')
+                           subkey='0', seek='0\t3735928559')
         label = 'what the calls outside the spooler answer'
         self.assertEqual(run(right_wine, right_sim), [])
         # A count left set after a failed read; the file by hand not kept as
@@ -349,7 +350,8 @@ class Faults(unittest.TestCase):
                  # too, or refused with another code.
                  calls(by_hand, last, status['running'], printer='1\t-'),
                  calls(by_hand, last, status['running'], printer='0\t1796'),
-                 calls(by_hand, last, status['running'], subkey='0')]
+                 calls(by_hand, last, status['running'], subkey='0'),
+                 calls(by_hand, last, status['running'], seek='0\t3735928559')]
         for sim_calls in wrong:
             self.assertCaught(run(right_wine, sim_calls), label)
         # Wine's spooler service runs only where the step started it.

@@ -199,11 +199,14 @@ void Files() {
   position = SetFilePointer(file, -2, &high, FILE_END);
   Line("seek back from the end", position != INVALID_SET_FILE_POINTER, Field(position) + Field(high));
   // Without a high part: 0xFFFFFFFF still fits, and a last error of 0 tells
-  // it from a failure. (Past it Windows fails where Wine returns the low
-  // part: that call is left out.)
+  // it from a failure; past it Windows fails with ERROR_INVALID_PARAMETER,
+  // where Wine returns the low part (call_view.py).
   SetLastError(kUntouched);
   position = SetFilePointer(file, -3, nullptr, FILE_END);
   Line("seek to 0xFFFFFFFF without a high part", true, Field(position) + Field(GetLastError()));
+  SetLastError(kUntouched);
+  position = SetFilePointer(file, -2, nullptr, FILE_END);
+  Line("seek to 4 GiB without a high part", true, Field(position) + Field(GetLastError()));
   Close(file);
   Try("delete", [&] { return DeleteFileA(kScratch); });
 
