@@ -83,6 +83,9 @@ void Profiles() {
   Profile("probe", "OTHER", 1024, kScratchIni);
   Profile("Probe", "Name", 4, kScratchIni);
   Profile("Second", "Name", 1024, kScratchIni);
+  // Only blanks and tabs are trimmed: a "~" at either end stays.
+  Try("write profile", [&] { return WritePrivateProfileStringA("Second", "~Tilde~", "~ends~", kScratchIni); });
+  Profile("Second", "~Tilde~", 1024, kScratchIni);
   Try("delete profile key", [&] { return WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni); });
   // Deleting what is not there succeeds.
   Try("delete profile key again", [&] { return WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni); });
