@@ -104,6 +104,12 @@ DIFFERENCES = {
         'from the parent handle to create a key", create_key in server/registry.c); NT asks KEY_CREATE_SUB_KEY '
         '(ZwCreateKey) and refuses with 5 (ERROR_ACCESS_DENIED), as the simulated machine does on NT. Only on NT '
         'where Wine made the key; there the simulated side must have refused.'),
+    'key-name-line-break': (
+        'the calls outside the spooler: a registry key made with a line break in its name',
+        'A simplification of the simulated machine: its system.reg holds a key a line, so it refuses a key name '
+        'with a line break (ERROR_INVALID_PARAMETER), where Windows and Wine make the key. Only where Wine made '
+        'it; there the simulated side must have refused, since a machine that took the name would write a hive '
+        'it can\'t read back.'),
     'seek-past-32-bits': (
         'the calls outside the spooler: a seek past 0xFFFFFFFF without a high part',
         'Windows\' SetFilePointer fails where lpDistanceToMoveHigh is NULL and the new position does not fit in '

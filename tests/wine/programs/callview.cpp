@@ -273,6 +273,15 @@ void Registry() {
   }
   status = RegEnumKeyA(key, 0, name, 2);
   printf("reg enum, small buffer\t%ld\n", static_cast<long>(status));
+  // Room for "Sub" but not its NUL.
+  status = RegEnumKeyA(key, 0, name, 3);
+  printf("reg enum, no room for the NUL\t%ld\n", static_cast<long>(status));
+  // A line break in a key name: Windows and Wine take it; the simulated
+  // machine, whose system.reg holds a key a line, refuses it (call_view.py).
+  sub = nullptr;
+  status = RegCreateKeyA(key, "Line\nBreak", &sub);
+  printf("reg create with a line break\t%ld\n", static_cast<long>(status));
+  if (status == ERROR_SUCCESS) RegCloseKey(sub);
   printf("reg close\t%ld\n", static_cast<long>(RegCloseKey(key)));
   printf("reg close again\t%ld\n", static_cast<long>(RegCloseKey(key)));
   // A predefined key "closes" and stays usable.
