@@ -69,6 +69,13 @@ void Profiles() {
   }
   Profile("Parameters", "Quiet", 1, kConfig);
   Profile("Parameters", "Missing", 4, kConfig);
+  // A file that isn't there gives the default, with ERROR_FILE_NOT_FOUND.
+  {
+    char buffer[16] = {};
+    SetLastError(kUntouched);
+    DWORD n = GetPrivateProfileStringA("Probe", "Name", "none", buffer, sizeof buffer, "c:\\zentaq\\missing.ini");
+    Line("profile of a missing file", n == 4, Field(GetLastError()) + Text(buffer, n < sizeof buffer ? n : 0));
+  }
   // The default loses its trailing blanks.
   Profile("Parameters", "Missing", 1024, kConfig, "default  ");
 
