@@ -165,18 +165,34 @@ class StepContext:
         # This run's AddMonitorA registered the monitor (it logged no failure).
         self.added_monitor = not any(line.startswith('AddMonitor:') for line in wine_step.log)
 
+    # The causes that several fields show, each named once.
+    @property
+    def printer_added_again(self):
+        """An install over the printer that Wine had (printer-exists-unseen)."""
+        return self.step.install and self.printer_before
+
+    @property
+    def printer_deleted(self):
+        """An uninstall that deleted Wine's printer (delete-printer-last-error)."""
+        return self.step.uninstall and self.printer_before and not self.printer_after
+
+    @property
+    def no_driver_to_delete(self):
+        """An uninstall run that found no driver record (delete-driver-unknown)."""
+        return not self.step.install and not self.driver_before
+
 
 def norm_log(ctx):
     def normalise(wine, sim):
         wine, sim, used = list(wine), list(sim), []
         unknown = 'DeletePrinterDriver: 1797'
-        if not ctx.step.install and not ctx.driver_before and unknown in sim and unknown not in wine:
+        if ctx.no_driver_to_delete and unknown in sim and unknown not in wine:
             sim.remove(unknown)
             used.append('delete-driver-unknown')
-        if ctx.step.install and ctx.printer_before and 'AddPrinter: 1802' in sim:
+        if ctx.printer_added_again and 'AddPrinter: 1802' in sim:
             sim.remove('AddPrinter: 1802')
             used.append('printer-exists-unseen')
-        if ctx.step.uninstall and ctx.printer_before and not ctx.printer_after:
+        if ctx.printer_deleted:
             # DeletePrinter is the uninstall's first call.
             sim.insert(0, 'startrpc: 2')
             used.append('delete-printer-last-error')
@@ -198,13 +214,13 @@ def norm_called(ctx):
     CloseHandle at exit (runtime-close-at-exit)."""
     def normalise(wine, sim):
         wine, sim, used = set(wine), set(sim), []
-        if ctx.step.uninstall and ctx.printer_before and not ctx.printer_after:
+        if ctx.printer_deleted:
             sim |= set(LOG_WRITER)
             used.append('delete-printer-last-error')
-        if not ctx.step.install and not ctx.driver_before and set(LOG_WRITER) & (sim - wine):
+        if ctx.no_driver_to_delete and set(LOG_WRITER) & (sim - wine):
             sim -= set(LOG_WRITER) - wine
             used.append('delete-driver-unknown')
-        if ctx.step.install and ctx.printer_before:
+        if ctx.printer_added_again:
             sim.add('ClosePrinter')
             used.append('printer-exists-unseen')
         if 'CloseHandle' in wine - sim:
@@ -227,7 +243,7 @@ def norm_traces(ctx):
             wine = wine.replace('\r\n', '\n')
             used.append('stdout-line-ends')
         adding, closing = 'Adding printer\n\n', 'Adding printer\n\nClosing printer\n\n'
-        if ctx.step.install and ctx.printer_before and adding in sim and closing not in sim:
+        if ctx.printer_added_again and adding in sim and closing not in sim:
             sim = sim.replace(adding, closing, 1)
             used.append('printer-exists-unseen')
         found = 'Enumerating ports\n\nPort found\n\n'
