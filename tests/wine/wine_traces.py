@@ -77,7 +77,7 @@ def process_lines(stderr, pid):
     return [line for line in stderr.splitlines() if line.startswith(prefix)]
 
 
-_CALL = re.compile(r'^[0-9a-f]+:([0-9a-f]+):Call [\w.]+\.(\w+)\((.*)\) ret=[0-9a-f]+$')
+_CALL = re.compile(r'^[0-9a-f]+:([0-9a-f]+):Call [\w.]+\.(\w+)\((.*)\) ret=([0-9a-f]+)$')
 _RET = re.compile(r'^[0-9a-f]+:([0-9a-f]+):Ret  [\w.]+\.(\w+)\(\) retval=([0-9a-f]+) ret=[0-9a-f]+$')
 _ARG = re.compile(r'\s*([0-9a-fA-F]+)(?: (L?"(?:[^"\\]|\\.)*"))?\s*(?:,|$)')
 
@@ -111,17 +111,14 @@ def relay_calls(lines):
     return [tuple(c) for c in calls]
 
 
-_CALL_FROM = re.compile(r'^[0-9a-f]+:[0-9a-f]+:Call [\w.]+\.(\w+)\(.*\) ret=([0-9a-f]+)$')
-
-
 def called_from(lines, image):
     """The names of the relayed functions that code inside `image` (a range
     of addresses: setup.exe's) called, each once."""
     names = set()
     for line in lines:
-        m = _CALL_FROM.match(line)
-        if m and image[0] <= int(m.group(2), 16) < image[1]:
-            names.add(m.group(1))
+        m = _CALL.match(line)
+        if m and image[0] <= int(m.group(4), 16) < image[1]:
+            names.add(m.group(2))
     return sorted(names)
 
 
