@@ -7,6 +7,7 @@ the Wine comparison pass on wrong data, fail on right data, or skip where it
 could run."""
 import os
 import shutil
+import struct
 import sys
 import tempfile
 import threading
@@ -202,6 +203,27 @@ class WineTraces(unittest.TestCase):
     def test_setup_process_only(self):
         self.assertTrue(self.lines and all(line.startswith('00d0:') for line in self.lines))
         self.assertEqual(wine_traces.errors(self.lines), ['err:winspool:AddPrinterW OpenPrinter failing'])
+        # The functions called from inside setup.exe's image, each once; a
+        # call returning elsewhere (into one of Wine's libraries) is not setup's.
+        self.assertEqual(wine_traces.called_from(self.lines, (0x140001234, 0x140001320)),
+                         ['ControlService', 'MessageBoxA', 'OpenServiceA'])
+
+    def test_image_range_of_both_pe_kinds(self):
+        # PE32 keeps a 4-byte ImageBase at offset 28 of the optional header,
+        # PE32+ an 8-byte one at 24; SizeOfImage is at 56 in both.
+        for magic, base, size in ((0x10B, 0x400000, 0x5000), (0x20B, 0x140000000, 0x65000)):
+            header = bytearray(512)
+            struct.pack_into('<I', header, 0x3C, 0x80)
+            struct.pack_into('<H', header, 0x80 + 24, magic)
+            if magic == 0x20B:
+                struct.pack_into('<Q', header, 0x80 + 24 + 24, base)
+            else:
+                struct.pack_into('<I', header, 0x80 + 24 + 28, base)
+            struct.pack_into('<I', header, 0x80 + 24 + 56, size)
+            with tempfile.NamedTemporaryFile(suffix='.exe') as f:
+                f.write(header)
+                f.flush()
+                self.assertEqual(wine_traces.image_range(f.name), (base, base + size))
 
     def test_boxes_with_type_answer_and_whole_text(self):
         self.assertEqual(wine_traces.message_boxes(self.calls, wine_traces.box_texts(self.lines)),
