@@ -1,7 +1,12 @@
 // Message boxes: queued answers, defaults, the journal and standard error.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <string>
 #include <vector>
@@ -80,3 +85,63 @@ TEST_F(MessageBoxes, AFaultFailsTheBoxWithoutTakingAnAnswer) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reads what the pseudo-terminal's other side shows until `wanted` has
+// appeared, for at most 10 s.
+bool ShowsWithin(int master, const std::string& wanted, std::string* shown) {
+  for (int waited = 0; shown->find(wanted) == std::string::npos; ++waited) {
+    if (waited == 100) return false;
+    struct pollfd ready = {master, POLLIN, 0};
+    if (poll(&ready, 1, 100) <= 0) continue;
+    char buffer[256];
+    ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    shown->append(buffer, static_cast<size_t>(n));
+  }
+  return true;
+}
+
+bool OthersCanLock(const std::string& root) {
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return free;
+}
+
+}  // namespace
+
+// A box asked at a terminal waits for a person: the machine must stay open to
+// the other programs on it (winsim show, winsim answer) meanwhile, though the
+// program keeps the lock between its calls.
+TEST(MessageBoxAtATerminal, LetsOtherProgramsTakeTheMachineWhileItWaits) {
+  TestMachine machine;
+  machine.Use();
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  std::string terminal = ptsname(master);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int slave = open(terminal.c_str(), O_RDWR);
+    dup2(slave, 0);
+    dup2(slave, 2);
+    winsim::KeepLockBetweenCalls();
+    HKEY key;
+    bool ok = RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Asked", &key) == ERROR_SUCCESS;
+    int answer = MessageBoxA(nullptr, "Sure?", "setup", MB_YESNO);
+    _exit(ok && answer == IDYES ? 0 : 1);
+  }
+  std::string shown;
+  EXPECT_TRUE(ShowsWithin(master, "[yes/no] ", &shown)) << shown;
+  EXPECT_TRUE(OthersCanLock(machine.root())) << "the box holds the machine while it waits";
+  ASSERT_EQ(write(master, "yes\n", 4), 4);
+  int status = -1;
+  waitpid(child, &status, 0);
+  close(master);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(machine.JournalLines("MessageBox"), (std::vector<std::string>{"MessageBox\tsetup\t0x4\tSure?\t6"}));
+}
