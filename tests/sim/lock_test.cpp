@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "common/test_machine.h"
 #include "platform/sim/hive.h"
 #include "platform/sim/machine.h"
@@ -123,6 +125,76 @@ TEST_F(KeptLock, ChangesOfAnotherProcessAreSeenOnceTheProgramHasWaited) {
   EXPECT_NE(on_disk.find("\"Later\"=dword:00000003"), std::string::npos);
   Sleep(0);
   EXPECT_EQ(OpenDescriptors(), descriptors) << "a file stayed open after the wait";
+}
+
+// A child forked inside a lock scope, after the parent appended to the
+// hive's change log, must not write into that log once the parent has
+// folded and removed it: the child's change would be reported done and lost.
+TEST_F(KeptLock, AChildForkedInsideALockScopeKeepsItsChangesAfterTheParentFolds) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Forked", &key), ERROR_SUCCESS);
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  pid_t child;
+  {
+    winsim::MachineLock lock;
+    DWORD parent = 1;
+    ASSERT_EQ(RegSetValueExA(key, "Parent", 0, REG_DWORD, reinterpret_cast<BYTE*>(&parent), 4), ERROR_SUCCESS);
+    ASSERT_TRUE(machine_.MachineFile("system.reg.log").find("\"Parent\"") != std::string::npos);
+    child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      char byte;
+      DWORD mine = 2;
+      bool ok = read(go[0], &byte, 1) == 1 &&
+                RegSetValueExA(key, "Child", 0, REG_DWORD, reinterpret_cast<BYTE*>(&mine), 4) == ERROR_SUCCESS;
+      _exit(ok ? 0 : 1);
+    }
+  }
+  winsim::CompactHive();
+  ASSERT_EQ(machine_.MachineFile("system.reg.log"), "") << "the fold removes the log";
+  Sleep(0);
+  ASSERT_EQ(write(go[1], "x", 1), 1);
+  int status = -1;
+  waitpid(child, &status, 0);
+  close(go[0]);
+  close(go[1]);
+  ASSERT_EQ(status, 0);
+  DWORD value = 0, size = 4, type = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "Child", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);
+  RegCloseKey(key);
+}
+
+// A process that moves from machine to machine (winsim, the tests) keeps
+// the directory of none it has left open, and a directory removed and made
+// again at the same path is locked as itself, not through the one removed.
+TEST(MachineDirectories, AreLetGoWhenTheProcessMovesToAnother) {
+  const int descriptors = OpenDescriptors();
+  for (int i = 0; i < 20; ++i) {
+    TestMachine machine;
+    machine.Use();
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Visited", &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  EXPECT_LE(OpenDescriptors(), descriptors + 1);
+
+  TestMachine machine;
+  machine.Use();
+  winsim::KeepLockBetweenCalls();
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Old", &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  Sleep(0);
+  std::string remake = "rm -rf '" + machine.root() + "' && mkdir '" + machine.root() + "'";
+  ASSERT_EQ(system(remake.c_str()), 0);
+  winsim::Machine::Open(machine.root());
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_FALSE(OthersCanLock(machine.root())) << "locked through the directory removed";
+  winsim::KeepLockBetweenCalls(false);
+  EXPECT_NE((machine.HiveText() + machine.MachineFile("system.reg.log")).find("SOFTWARE\\New"), std::string::npos);
 }
 
 }  // namespace

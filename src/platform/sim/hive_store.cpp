@@ -160,6 +160,7 @@ struct Cache {
 };
 
 void SettleOnUnlock();
+void ForgetInChild();
 
 Cache& TheCache() {
   // Never destroyed: freeing a large hive takes longer than ending the process.
@@ -167,6 +168,7 @@ Cache& TheCache() {
   if (!cache) {
     cache = new Cache;
     BeforeUnlock(SettleOnUnlock);
+    InForkedChild(ForgetInChild);
   }
   return *cache;
 }
@@ -195,6 +197,17 @@ void SettleOnUnlock() {
   Cache& cache = TheCache();
   SettleStamp(cache);
   CloseLog(cache);
+}
+
+// A child forked while the parent appended to the log shares the parent's
+// descriptor of it; once the parent folds the log and removes the file, what
+// the child appended there would be lost. The child opens its own, and reads
+// the hive again under its own lock.
+void ForgetInChild() {
+  Cache& cache = TheCache();
+  if (cache.log_fd >= 0) close(cache.log_fd);
+  cache.log_fd = -1;
+  cache.valid = false;
 }
 
 void FoldAtExit() {

@@ -5,7 +5,11 @@
 //
 // The directory is opened once per process and locked and unlocked on that
 // descriptor (a fork's child drops the inherited descriptor: sharing its
-// open file description would share the lock). Every real acquisition starts
+// open file description would share the lock), until the process opens a
+// machine again (Machine::Open): then the descriptors of the directories it
+// holds no lock on are closed, so that a process that goes through many
+// machines keeps none of them open, and a directory removed and made again
+// at the same path is locked as the new one. Every real acquisition starts
 // a new generation: what a process read from the machine's files under the
 // lock of one generation is still true while that generation lasts, since
 // no other process can change them meanwhile; caches ask LockGeneration()
@@ -59,6 +63,11 @@ std::vector<void (*)()>& UnlockHooks() {
   return hooks;
 }
 
+std::vector<void (*)()>& ChildHooks() {
+  static std::vector<void (*)()> hooks;
+  return hooks;
+}
+
 void Unlock(Held& held) {
   if (!held.locked) return;
   for (void (*hook)() : UnlockHooks()) hook();
@@ -80,6 +89,7 @@ void InChild() {
   Locks().clear();
   Stack().clear();
   process_id = 0;
+  for (void (*hook)() : ChildHooks()) hook();
 }
 
 void WatchForks() {
@@ -165,6 +175,24 @@ void KeepLockBetweenCalls(bool keep) {
 }
 
 void BeforeUnlock(void (*hook)()) { UnlockHooks().push_back(hook); }
+
+void InForkedChild(void (*hook)()) {
+  WatchForks();
+  ChildHooks().push_back(hook);
+}
+
+void LetGoOfMachineDirectories() {
+  for (auto it = Locks().begin(); it != Locks().end();) {
+    Held& held = it->second;
+    if (held.depth > 0) {
+      ++it;
+      continue;
+    }
+    Unlock(held);
+    if (held.fd >= 0) close(held.fd);
+    it = Locks().erase(it);
+  }
+}
 
 bool KeepsLockBetweenCalls() { return keep_between_calls; }
 

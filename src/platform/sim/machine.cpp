@@ -175,6 +175,7 @@ Machine& Machine::Get() {
 }
 
 void Machine::Open(const std::string& root) {
+  LetGoOfMachineDirectories();
   std::unique_ptr<Machine> machine(new Machine(root));
   Current() = std::move(machine);
   ResetFaultCounts();

@@ -39,6 +39,12 @@ unsigned long long LockGeneration(const std::string& root);
 // Runs `hook` each time, before this process lets a machine lock go: what
 // it has put off until others could look (it must not throw).
 void BeforeUnlock(void (*hook)());
+// Runs `hook` in the child of a fork, after the lock state was reset: what
+// the parent's descriptors and caches it must not go on using.
+void InForkedChild(void (*hook)());
+// Closes the descriptors of the machine directories that this process holds
+// no lock on (a lock kept between calls is let go first).
+void LetGoOfMachineDirectories();
 // True once KeepLockBetweenCalls was called.
 bool KeepsLockBetweenCalls();
 // getpid(), asked once per process.
