@@ -85,6 +85,25 @@ TEST(OddInputs, ModuleFolderOf300CharactersAndOneWithBlanks) {
   }
 }
 
+// A module name longer than setup's 512-byte buffer arrives cut to the
+// buffer and, as XP and earlier give it, unterminated: setup reads no byte
+// past the buffer, and its module folder is the folder of the part it got.
+TEST(OddInputs, ModuleNameThatFillsItsBuffer) {
+  std::string deep = "c:";
+  while (deep.size() < 560) deep += "\\" + std::string(39, 'd');
+  std::string root = MachineRunningFrom("xp", deep);
+  rel::Outcome install = rel::RunSetup(root);
+  EXPECT_FALSE(rel::HasSanitizerReport(install.err)) << install.err;
+  std::string cut = deep.substr(0, deep.rfind('\\', 511));
+  ASSERT_LT(cut.size(), 512u);
+  winsim::Hive hive = HiveOf(root);
+  const winsim::RegKey* port = hive.Find(kPortKey);
+  ASSERT_NE(port, nullptr);
+  EXPECT_EQ(Text(port->Value("Command")), cut + "\\res\\convert\\gswin32c.exe");
+  ExpectWholeLog(root);
+  rel::RemoveTree(root);
+}
+
 TEST(OddInputs, BytesOfTheUpperHalfInPathsReachLogAndRegistryUnchanged) {
   const std::string folder = "c:\\Zentaq \xe9t\xe9 \xa4\xff";
   std::string root = MachineRunningFrom("xp", folder);

@@ -69,6 +69,32 @@ TEST_F(Files, NamesResolveIgnoringCaseAndNewFilesKeepTheirCase) {
 
   EXPECT_EQ(GetFileAttributesA("c:\\ZENTAQ\\DATA.TXT"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
   EXPECT_EQ(GetFileAttributesA("c:\\"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+
+  // The trailing dots and blanks of the last element are dropped, and one
+  // trailing dot of a folder; a separator after the last element keeps it.
+  const struct {
+    const char* name;
+    DWORD error;  // 0: opens data.txt
+  } trimmed[] = {{"c:\\zentaq\\data.txt.", 0},        {"c:\\zentaq\\data.txt . .  ", 0},
+                 {"c:\\zentaq.\\data.txt", 0},        {"c:\\zentaq\\.\\data.txt...", 0},
+                 {"c:\\zentaq..\\data.txt", 3},       {"c:\\zentaq \\data.txt", 3},
+                 {"c:\\zentaq\\data.t xt", 2}};
+  for (const auto& row : trimmed) {
+    SCOPED_TRACE(row.name);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      open = OpenFile(row.name, GENERIC_READ, kShareAll, OPEN_EXISTING);
+      EXPECT_EQ(open.ok(), row.error == 0);
+      EXPECT_EQ(open.error, row.error);
+      if (open.ok()) {
+        EXPECT_TRUE(CloseHandle(open.handle));
+      }
+    }
+  }
+  // A name made with a trailing dot is made without it.
+  open = OpenFile("c:\\zentaq\\made.txt. ", GENERIC_WRITE, 0, CREATE_NEW);
+  ASSERT_TRUE(open.ok());
+  EXPECT_TRUE(CloseHandle(open.handle));
+  EXPECT_TRUE(machine_.Exists("c:\\zentaq\\made.txt"));
 }
 
 TEST_F(Files, MissingFileIs2AndMissingFolderIs3) {

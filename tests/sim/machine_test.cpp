@@ -215,11 +215,22 @@ TEST(Machine, ModuleNameAndHandle) {
   char buffer[512];
   EXPECT_EQ(GetModuleFileNameA(self, buffer, sizeof buffer), 33u);
   EXPECT_STREQ(buffer, "c:\\Program Files\\Zentaq\\SETUP.EXE");
-  // Cut to the buffer, terminated, ERROR_INSUFFICIENT_BUFFER.
-  SetLastError(0xdeadbeef);
-  EXPECT_EQ(GetModuleFileNameA(nullptr, buffer, 8), 8u);
-  EXPECT_STREQ(buffer, "c:\\Prog");
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  // Cut to the buffer as XP and earlier cut it: the size filled, no
+  // terminator, the last error left alone; with the name's length (33) the
+  // terminator no longer fits; a size of 0 gives 0. Every system of the
+  // machine answers so.
+  for (const char* os : {"xp", "2000", "nt4", "98", "95"}) {
+    TestMachine other(os, "module = c:\\Program Files\\Zentaq\\SETUP.EXE\n");
+    other.Use();
+    for (DWORD size : {8u, 33u, 0u}) {
+      SCOPED_TRACE(std::string(os) + " " + std::to_string(size));
+      memset(buffer, '#', sizeof buffer);
+      SetLastError(0xdeadbeef);
+      EXPECT_EQ(GetModuleFileNameA(nullptr, buffer, size), size);
+      EXPECT_EQ(std::string(buffer, size + 1), std::string("c:\\Program Files\\Zentaq\\SETUP.EXE").substr(0, size) + "#");
+      EXPECT_EQ(GetLastError(), 0xdeadbeefu);
+    }
+  }
 }
 
 TEST(Faults, EveryCallOrOnlyTheNthCallFails) {

@@ -132,6 +132,20 @@ WindowsPath ParseWindowsPath(const std::string& windows_path) {
   std::string part;
   for (size_t i = 0; i <= rest.size(); ++i) {
     if (i == rest.size() || rest[i] == '\\' || rest[i] == '/') {
+      // Win32 drops the trailing dots and blanks of a path's last element
+      // ("readme.html. " opens readme.html), and one trailing dot of a
+      // folder before it ("c:\\test.\\file" is c:\\test\\file, as XP does it):
+      // the "Trim characters" rules of Microsoft's "File path formats on
+      // Windows systems", and collapse_path in Wine's ntdll/path.c, with
+      // its tests of RtlGetFullPathName_U. A separator after the last
+      // element keeps it whole.
+      if (part != "." && part != "..") {
+        if (i == rest.size()) {
+          while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+        } else if (!part.empty() && part.back() == '.') {
+          part.pop_back();
+        }
+      }
       if (part == "..") {
         if (!path.parts.empty()) path.parts.pop_back();
       } else if (!part.empty() && part != ".") {

@@ -59,7 +59,15 @@ DWORD AddDriver(DWORD level, LPBYTE info) {
   if (!IsKeyName(driver.pName) || !driver.pDriverPath || !driver.pDataFile || !driver.pConfigFile)
     return ERROR_INVALID_PARAMETER;
   // The driver, data and configuration files must be there; the help file
-  // and the dependent files are not checked.
+  // and the dependent files are not checked. What Windows answers for a
+  // missing help or dependent file is not settled by any source: the
+  // AddPrinterDriverEx documentation only says that every file the driver
+  // needs must be in the driver directory first, the protocol's processing
+  // rules (MS-RPRN RpcAddPrinterDriverEx, DRIVER_CONTAINER parameters) check
+  // no file's presence, and Wine's and ReactOS's local spoolers take the
+  // driver whatever is missing (apd_copyfile's result is ignored), with no
+  // conformance test of the case. So the call keeps to the three files that
+  // the spooler loads to print.
   if (!DriverFileExists(driver.pDriverPath) || !DriverFileExists(driver.pDataFile) ||
       !DriverFileExists(driver.pConfigFile))
     return ERROR_FILE_NOT_FOUND;

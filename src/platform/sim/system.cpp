@@ -42,9 +42,13 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
   return length;
 }
 
-// Too small a buffer: the name is cut to size - 1 characters and terminated,
-// the result is size and the last error ERROR_INSUFFICIENT_BUFFER (Windows
-// XP left such a buffer unterminated; the terminated form is the safe one).
+// Too small a buffer, as every system up to XP answers: the name is cut to
+// `size` characters without a terminator, the result is `size` and the last
+// error stays as it was; a size of 0 gives 0, the last error again as it was.
+// (Vista and later terminate the cut name and set ERROR_INSUFFICIENT_BUFFER.)
+// Sources: the "Windows XP" notes of GetModuleFileName's documentation, and
+// Wine's kernel32 module tests, which mark an untouched last error as the
+// answer of XP SP3 and earlier.
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
   DWORD code;
   if (winsim::Fault("GetModuleFileNameA", &code)) {
@@ -56,17 +60,12 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     return 0;
   }
   const std::string& path = winsim::Machine::Get().settings().module;
-  if (!buffer || size == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
+  if (!buffer || size == 0) return 0;
   if (path.size() < size) {
     memcpy(buffer, path.c_str(), path.size() + 1);
     return static_cast<DWORD>(path.size());
   }
-  memcpy(buffer, path.data(), size - 1);
-  buffer[size - 1] = 0;
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  memcpy(buffer, path.data(), size);
   return size;
 }
 
