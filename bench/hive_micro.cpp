@@ -7,8 +7,8 @@
 #include <string>
 
 #include "bench_machine.h"
-#include "platform/sim/hive.h"
-#include "platform/sim/machine.h"
+#include "platform/sim/registry/hive.h"
+#include "platform/sim/core/machine.h"
 
 namespace {
 

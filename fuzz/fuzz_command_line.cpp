@@ -9,7 +9,7 @@
 
 #include "fuzz_support.h"
 #include "platform/afx.h"
-#include "platform/sim/machine_internal.h"
+#include "platform/sim/core/machine_internal.h"
 
 namespace {
 

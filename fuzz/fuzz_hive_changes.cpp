@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/sim/hive.h"
+#include "platform/sim/registry/hive.h"
 
 namespace {
 

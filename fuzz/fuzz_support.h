@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "platform/sim/machine.h"
+#include "platform/sim/core/machine.h"
 
 #define FUZZ_CHECK(condition)                                                           \
   do {                                                                                  \

@@ -96,8 +96,8 @@ JUDGES = {
               shards=2),
         Check('crash safety and concurrency', RELIABILITY, ['--gtest_filter=*CrashSafety*:*Concurren*'] + GTEST,
               shards=2, env={'RELIABILITY_KILLS': '20', 'RELIABILITY_ROUNDS': '4'},
-              files=['src/platform/sim/lock.cpp', 'src/platform/sim/hive_store.cpp',
-                     'src/platform/sim/hive_record.cpp', 'src/platform/sim/hive.h'])],
+              files=['src/platform/sim/core/lock.cpp', 'src/platform/sim/registry/hive_store.cpp',
+                     'src/platform/sim/registry/hive_record.cpp', 'src/platform/sim/registry/hive.h'])],
     # The 64-bit Wine scenarios alone, run with the build's programs.
     'wine': [Check('wine scenarios (64-bit)', sys.executable,
                    [os.path.join(ROOT, 'tests', 'wine', 'scenarios.py'), 'judge', '--build', '@BUILD@'])],
@@ -108,11 +108,14 @@ WINE_BUILT = ['setup_windows64', 'wine_helpers_64']
 # The harness's programs over the simulated machine, built with its sources.
 WINE_SIM_PROGRAMS = ['spoolview', 'callview']
 
+# The simulated machine's folders, one per Windows area.
+SIM_AREAS = ['core', 'registry', 'files', 'profile', 'processes', 'spooler', 'services', 'shell']
+
 TARGETS = {
     'program': Target(['src/app', 'src/support', 'src/install', 'src/uninstall'],
                       ['src/app/main.cpp'],  # the Windows build's entry only
                       ['setup', 'test_support'], 'program'),
-    'sim': Target(['src/platform/sim'], [], ['setup', 'winsim', 'test_sim', 'test_platform', 'test_support'], 'sim'),
+    'sim': Target(['src/platform/sim'] + ['src/platform/sim/' + area for area in SIM_AREAS], [], ['setup', 'winsim', 'test_sim', 'test_platform', 'test_support'], 'sim'),
     # The winsim command (its own files; the machine is the target above).
     'winsim': Target(['tools/winsim'], [], ['winsim'], 'sim'),
 }

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/sim/machine.h"
+#include "platform/sim/core/machine.h"
 
 namespace {
 

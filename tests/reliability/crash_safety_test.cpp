@@ -18,8 +18,8 @@
 #include <set>
 
 #include "harness.h"
-#include "platform/sim/hive.h"
-#include "platform/sim/machine.h"
+#include "platform/sim/registry/hive.h"
+#include "platform/sim/core/machine.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "harness.h"
-#include "platform/sim/hive.h"
-#include "platform/sim/machine.h"
+#include "platform/sim/registry/hive.h"
+#include "platform/sim/core/machine.h"
 #include "platform/win32.h"
 
 namespace {

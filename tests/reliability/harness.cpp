@@ -16,9 +16,9 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/sim/hive.h"
-#include "platform/sim/machine.h"
-#include "platform/sim/machine_internal.h"
+#include "platform/sim/registry/hive.h"
+#include "platform/sim/core/machine.h"
+#include "platform/sim/core/machine_internal.h"
 
 namespace rel {
 

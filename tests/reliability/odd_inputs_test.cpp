@@ -9,7 +9,7 @@
 #include <string>
 
 #include "harness.h"
-#include "platform/sim/hive.h"
+#include "platform/sim/registry/hive.h"
 
 namespace {
 

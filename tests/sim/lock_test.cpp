@@ -11,8 +11,8 @@
 #include <cstdlib>
 
 #include "common/test_machine.h"
-#include "platform/sim/hive.h"
-#include "platform/sim/machine.h"
+#include "platform/sim/registry/hive.h"
+#include "platform/sim/core/machine.h"
 
 namespace {
 

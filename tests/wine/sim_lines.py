@@ -48,7 +48,7 @@ def main():
     shutil.rmtree(work, ignore_errors=True)
 
     covered = set()
-    objects = glob.glob(os.path.join(build, 'CMakeFiles', '*', SIM, '*.gcda'))
+    objects = glob.glob(os.path.join(build, 'CMakeFiles', '*', SIM, '**', '*.gcda'), recursive=True)
     out = tempfile.mkdtemp()
     for gcda in objects:
         subprocess.run(['gcov', '-o', os.path.dirname(gcda), gcda], cwd=out, capture_output=True)

@@ -38,10 +38,11 @@ _NAMED = re.compile(r'\b(?:Fault|Enter|EnterScm)\("(\w+)"')
 def boundary_names(folder=SIM_SOURCES):
     """The names under which the simulated machine records its functions."""
     names = set()
-    for name in sorted(os.listdir(folder)):
-        if name.endswith('.cpp'):
-            with open(os.path.join(folder, name), encoding='latin-1') as f:
-                names.update(_NAMED.findall(f.read()))
+    for where, _, files in sorted(os.walk(folder)):
+        for name in sorted(files):
+            if name.endswith('.cpp'):
+                with open(os.path.join(where, name), encoding='latin-1') as f:
+                    names.update(_NAMED.findall(f.read()))
     return sorted(names)
 
 

@@ -4,8 +4,8 @@
 
 #include <functional>
 
-#include "platform/sim/hive.h"
-#include "platform/sim/machine.h"
+#include "platform/sim/registry/hive.h"
+#include "platform/sim/core/machine.h"
 #include "winsim_cli.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/machine.h"
+#include "platform/sim/core/machine.h"
 
 namespace winsim_tool {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "commands.h"
-#include "platform/sim/hive.h"
+#include "platform/sim/registry/hive.h"
 
 namespace winsim_tool {
 

@@ -14,7 +14,7 @@
 #include <iostream>
 
 #include "commands.h"
-#include "platform/sim/hive.h"
+#include "platform/sim/registry/hive.h"
 #include "show_tables.h"
 
 namespace winsim_tool {

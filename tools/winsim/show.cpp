@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "commands.h"
-#include "platform/sim/hive.h"
+#include "platform/sim/registry/hive.h"
 #include "show_tables.h"
 
 namespace winsim_tool {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/hive.h"
+#include "platform/sim/registry/hive.h"
 
 namespace winsim_tool {
 

@@ -4,7 +4,7 @@
 
 #include "app/outcome.h"
 #include "app/setup_app.h"
-#include "platform/sim/machine.h"
+#include "platform/sim/core/machine.h"
 
 int main(int argc, char** argv) {
   // The traces end in line feeds: flushing each line keeps them in step with
