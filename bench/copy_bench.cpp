@@ -15,7 +15,7 @@
 
 #include "bench_machine.h"
 #include "measurements.h"
-#include "platform/sim/core/machine.h"
+#include "platform/sim/machine.h"
 #include "support/file_copy.h"
 
 namespace bench {

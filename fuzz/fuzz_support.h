@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "platform/sim/core/machine.h"
+#include "platform/sim/machine.h"
 
 #define FUZZ_CHECK(condition)                                                           \
   do {                                                                                  \

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/sim/core/machine.h"
+#include "platform/sim/machine.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "harness.h"
 #include "platform/sim/registry/hive.h"
-#include "platform/sim/core/machine.h"
+#include "platform/sim/machine.h"
 #include "platform/win32.h"
 
 namespace {

@@ -19,7 +19,7 @@
 
 #include "harness.h"
 #include "platform/sim/registry/hive.h"
-#include "platform/sim/core/machine.h"
+#include "platform/sim/machine.h"
 
 namespace {
 

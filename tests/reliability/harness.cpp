@@ -17,7 +17,7 @@
 #include <stdexcept>
 
 #include "platform/sim/registry/hive.h"
-#include "platform/sim/core/machine.h"
+#include "platform/sim/machine.h"
 #include "platform/sim/core/machine_internal.h"
 
 namespace rel {

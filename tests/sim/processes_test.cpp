@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/test_machine.h"
-#include "platform/sim/core/machine.h"
+#include "platform/sim/machine.h"
 
 namespace {
 

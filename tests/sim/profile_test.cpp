@@ -6,7 +6,7 @@
 
 #include "common/test_machine.h"
 #include "platform/sim/registry/hive.h"
-#include "platform/sim/core/machine.h"
+#include "platform/sim/machine.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/test_machine.h"
-#include "platform/sim/core/machine.h"
+#include "platform/sim/machine.h"
 #include "platform/win32.h"
 #include "support/spooler_restart.h"
 

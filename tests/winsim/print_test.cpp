@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "platform/sim/registry/hive.h"
-#include "platform/sim/core/machine.h"
+#include "platform/sim/machine.h"
 #include "winsim_cli.h"
 
 namespace {

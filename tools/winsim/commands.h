@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sim/core/machine.h"
+#include "platform/sim/machine.h"
 
 namespace winsim_tool {
 

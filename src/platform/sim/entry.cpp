@@ -5,6 +5,8 @@
 #include "app/outcome.h"
 #include "app/setup_app.h"
 #include "platform/sim/core/machine.h"
+#include "platform/sim/processes/processes.h"
+#include "platform/sim/profile/profile_mapping.h"
 
 int main(int argc, char** argv) {
   // The traces end in line feeds: flushing each line keeps them in step with

@@ -6,7 +6,7 @@
 
 #include "platform/win32.h"
 #ifndef _WIN32
-#include "platform/sim/core/machine.h"
+#include "platform/sim/machine.h"
 #endif
 
 // Runs `view`; over the simulated machine with one lock of the machine for

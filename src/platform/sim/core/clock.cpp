@@ -21,6 +21,13 @@ WORD DayOfWeek(int year, int month, int day) {
 
 }  // namespace
 
+std::vector<void (*)(DWORD)>& winsim::TimeHooks() {
+  static std::vector<void (*)(DWORD)> hooks;
+  return hooks;
+}
+
+void winsim::WhenTimePasses(void (*hook)(DWORD)) { TimeHooks().push_back(hook); }
+
 void Sleep(DWORD milliseconds) {
   const winsim::Settings& settings = winsim::Machine::Get().settings();
   winsim::Journal({"Sleep", std::to_string(milliseconds)});
@@ -33,7 +40,7 @@ void Sleep(DWORD milliseconds) {
     }
   }
   // On the virtual clock only Sleep lets time pass on the machine.
-  winsim::SpoolerTimePassed(milliseconds);
+  for (void (*hook)(DWORD) : winsim::TimeHooks()) hook(milliseconds);
 }
 
 void GetLocalTime(LPSYSTEMTIME time) {

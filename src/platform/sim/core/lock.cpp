@@ -224,7 +224,6 @@ void WriteFileAtomic(const std::string& path, const std::string& data) {
     unlink(temp.c_str());
     throw MachineError(path + ": cannot be written: " + strerror(error));
   }
-  NoteEntry(path, true);
 }
 
 bool ReadWholeFile(const std::string& path, std::string* data) {

@@ -1,5 +1,5 @@
-// The machine: its systems, the directory that WINSIM_ROOT names, and the
-// files and folders of a fresh machine.
+// The machine: its systems, and the directory that WINSIM_ROOT names (what
+// a fresh machine holds is made by ../machine.cpp).
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -38,75 +38,6 @@ const std::vector<OsInfo>& Table() {
   return table;
 }
 
-const char kDefaultSettings[] =
-    "[machine]\n"
-    "os = xp\n"
-    "admin = yes\n"
-    "spooler = running\n"
-    "clock = real\n"
-    "time =\n"
-    "module = c:\\zentaq\\setup.exe\n"
-    "\n"
-    "[spooler]\n"
-    "local_ports = LPT1:,COM1:,FILE:\n"
-    "\n"
-    "[faults]\n"
-    "\n"
-    "[attributes]\n";
-
-std::string Key(const std::string& path) { return "\n[HKEY_LOCAL_MACHINE\\" + path + "]\n"; }
-
-// The keys of a freshly installed system that the setup program and the
-// spooler work in.
-std::string DefaultHive(const OsInfo& info) {
-  const std::string print = "SYSTEM\\CurrentControlSet\\Control\\Print\\";
-  std::string text = "REGEDIT4\n";
-  text += Key("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
-  if (info.nt_family) {
-    text += Key("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping");
-    text += Key(print + "Environments\\Windows NT x86") + "\"Directory\"=\"w32x86\"\n";
-    text += Key(print + "Environments\\Windows NT x86\\Drivers\\Version-2");
-    text += Key(print + "Environments\\Windows NT x86\\Print Processors\\winprint") +
-            "\"Driver\"=\"winprint.dll\"\n";
-    // Windows 2000 merged the local monitor into the local spooler.
-    bool merged = info.os == Os::Win2000 || info.os == Os::XP;
-    text += Key(print + "Monitors\\Local Port") + "\"Driver\"=\"" + (merged ? "localspl.dll" : "localmon.dll") +
-            "\"\n";
-    text += Key(print + "Printers");
-    text += Key("SYSTEM\\CurrentControlSet\\Services\\Spooler") +
-            "\"DisplayName\"=\"Print Spooler\"\n\"Start\"=dword:00000002\n";
-  } else {
-    text += Key(print + "Environments\\Windows 4.0\\Drivers");
-    text += Key(print + "Environments\\Windows 4.0\\Print Processors\\WinPrint") +
-            "\"Driver\"=\"winprint.dll\"\n";
-    text += Key(print + "Monitors\\Local Port") + "\"Driver\"=\"localmon.dll\"\n";
-    text += Key(print + "Printers");
-  }
-  return text;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
-void MakeHostDirs(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
-  std::string part;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if ((i == path.size() || path[i] == '/') && !part.empty()) {
-      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-        throw MachineError(part + ": cannot create the folder: " + strerror(errno));
-    }
-    if (i < path.size()) part += path[i];
-  }
-}
-
-void CreateIfMissing(const std::string& path, const std::string& content) {
-  if (!Exists(path)) WriteFileAtomic(path, content);
-}
-
 std::unique_ptr<Machine>& Current() {
   static std::unique_ptr<Machine> machine;
   return machine;
@@ -137,32 +68,9 @@ bool ParseOs(const std::string& text, Os* os) {
 
 const std::vector<OsInfo>& AllOses() { return Table(); }
 
-namespace {
+void EnsureMachine(const std::string& root) { PrepareMachine(WithoutTrailingSlash(root)); }
 
-// EnsureMachine, giving the settings read on the way.
-Settings Ensure(const std::string& root) {
-  MakeHostDirs(root);
-  RootLock lock(root);
-  std::string ini_path = root + "/machine.ini";
-  CreateIfMissing(ini_path, kDefaultSettings);
-  std::string text;
-  if (!ReadWholeFile(ini_path, &text)) throw MachineError("machine.ini: cannot be read");
-  Settings settings = ParseSettings(text, "machine.ini");
-  const OsInfo& info = InfoOf(settings.os);
-
-  MakeFolders(root, info.system_dir);
-  MakeFolders(root, info.driver_dir);
-  CreateIfMissing(root + "/answers", "");
-  CreateIfMissing(root + "/journal.log", "");
-  CreateIfMissing(root + "/system.reg", DefaultHive(info));
-  return settings;
-}
-
-}  // namespace
-
-void EnsureMachine(const std::string& root) { Ensure(WithoutTrailingSlash(root)); }
-
-Machine::Machine(const std::string& root) : root_(WithoutTrailingSlash(root)) { settings_ = Ensure(root_); }
+Machine::Machine(const std::string& root) : root_(WithoutTrailingSlash(root)) { settings_ = PrepareMachine(root_); }
 
 Machine& Machine::Get() {
   if (!Current()) {

@@ -1,7 +1,7 @@
 // The simulated Windows machine: a directory, found through WINSIM_ROOT.
 //
-// This header is shared by the files of platform/sim (one per Windows area)
-// and by the winsim tool. Nothing outside platform/sim and tools/ includes it.
+// The machine's core, which every area of platform/sim builds on; the winsim
+// tool and the tests include ../machine.h, which adds the areas' own.
 #pragma once
 
 #include <cstdint>
@@ -112,7 +112,8 @@ void KeepLockBetweenCalls(bool keep = true);
 // run while this one waits.
 void LetOthersRun();
 
-// Writes `data` to `path` through a temporary file and a rename.
+// Writes `data` to `path` through a temporary file and a rename. (A file of
+// a drive written so is told to the folder listings: NoteEntry.)
 void WriteFileAtomic(const std::string& path, const std::string& data);
 bool ReadWholeFile(const std::string& path, std::string* data);
 
@@ -137,25 +138,6 @@ std::vector<std::string> JournalFields(const std::string& line);
 // it on a US English system (strings.cpp).
 std::string AnsiText(LPCWSTR text);
 
-// --- paths -------------------------------------------------------------------
-
-struct ResolvedPath {
-  std::string host;     // the host path (existing components in their stored case)
-  bool exists = false;  // the last component exists
-  bool parent_ok = false;  // every folder before the last component exists
-  bool is_dir = false;
-};
-
-// Resolves a Windows path on the machine's drives: drive letters and
-// components case-insensitively, no drive means c:, '\' and '/' separate.
-ResolvedPath Resolve(const std::string& windows_path);
-// The canonical spelling used as identity (lower case, backslashes, drive).
-std::string CanonicalPath(const std::string& windows_path);
-// The attributes that machine.ini's [attributes] gives a path: read-only,
-// hidden, system (FILE_ATTRIBUTE_* bits), 0 when none.
-DWORD GivenAttributes(const std::string& windows_path);
-bool IsReadOnly(const std::string& windows_path);
-
 // --- handles -----------------------------------------------------------------
 
 struct Object {
@@ -172,18 +154,6 @@ T* HandleAs(HANDLE handle) {
   return dynamic_cast<T*>(HandleObject(handle));
 }
 
-// --- the process ----------------------------------------------------------------
-
-// Composes the process command line that GetCommandLineA returns from the
-// POSIX argv: the machine's module path as program name, then the arguments
-// quoted with the Windows rules (so that a Windows argv parser gives them back).
-void SetProcessCommandLine(int argc, char** argv);
-// What kernel32 does when an NT process starts: it reads the IniFileMapping
-// key into the cache that the profile routines use until a flush.
-void LoadIniFileMappings();
-// Splits a command line with the Windows (MSVCRT) rules.
-std::vector<std::string> SplitCommandLine(const std::string& command_line);
-
 // --- state.ini: the machine's running state ------------------------------------
 
 // The lines of one section of state.ini (blank and ';' lines left out).
@@ -191,36 +161,5 @@ std::vector<std::string> ReadStateSection(const std::string& section);
 // Replaces one section (removed when `lines` is empty), keeping the others.
 // Call under the machine lock.
 void WriteStateSection(const std::string& section, const std::vector<std::string>& lines);
-
-// --- loaded monitor libraries (state.ini [loaded]) -------------------------
-
-bool IsLibraryHeld(const std::string& windows_path);
-void LoadLibraryHeld(const std::string& windows_path);
-void ReleaseAllLibraries();
-std::vector<std::string> HeldLibraries();
-
-// The machine boots again: on 9x the loaded set becomes the registered
-// monitors' libraries; journal "Reboot".
-void Reboot();
-
-// --- the spooler service (services.cpp; state.ini [spooler]) ------------------
-
-enum class ServiceState { kStopped, kStopPending, kRunning };
-
-// The state of the spooler now. On the NT family it is the service "Spooler":
-// as the last stop or start by a program left it, else as machine.ini's
-// `spooler` has it at boot; a stop under way ends here once its time has
-// passed (machine.ini [spooler] stop_ms), and *stop_left_ms tells how long
-// it has still to go. On 9x the spooler is part of the system and always runs.
-ServiceState SpoolerState(DWORD* stop_left_ms = nullptr);
-// Running or still stopping: the spooler answers calls.
-bool SpoolerRunning();
-void SetSpoolerRunning(bool running);
-// Sleep lets time pass on the machine: a stop under way on the virtual clock
-// comes that much nearer its end.
-void SpoolerTimePassed(DWORD milliseconds);
-// Forgets what programs did to the service, so that machine.ini's state
-// holds again (the machine boots).
-void ForgetSpoolerState();
 
 }  // namespace winsim

@@ -17,6 +17,14 @@ namespace winsim {
 std::string LowerAscii(const std::string& text);
 bool SameTextNoCase(const std::string& a, const std::string& b);
 std::string TrimBlanks(const std::string& text);
+// The last component of a Windows path ('\' or '/' separated).
+std::string LastComponent(const std::string& windows_path);
+
+// --- a fresh machine (../machine.cpp) -------------------------------------------
+
+// Creates what the machine directory `root` lacks (EnsureMachine) and
+// returns the settings of its machine.ini.
+Settings PrepareMachine(const std::string& root);
 
 // --- lock (lock.cpp) ------------------------------------------------------------
 
@@ -47,6 +55,10 @@ void InForkedChild(void (*hook)());
 void LetGoOfMachineDirectories();
 // True once KeepLockBetweenCalls was called.
 bool KeepsLockBetweenCalls();
+// Runs `hook` with the milliseconds of each Sleep: what waits on the
+// machine's time (a service that takes time to stop).
+void WhenTimePasses(void (*hook)(DWORD milliseconds));
+std::vector<void (*)(DWORD)>& TimeHooks();
 // getpid(), asked once per process.
 pid_t ProcessId();
 
@@ -61,57 +73,8 @@ bool ParseFaultSpec(const std::string& text, FaultSpec* spec);
 // A new machine is a new run: the per-call counts start again.
 void ResetFaultCounts();
 
-// --- paths (paths.cpp) ----------------------------------------------------------
-
-struct WindowsPath {
-  char drive = 'c';
-  std::vector<std::string> parts;  // without "." and ".."
-};
-WindowsPath ParseWindowsPath(const std::string& windows_path);
-// Resolve() on the machine directory `root`.
-ResolvedPath ResolveOn(const std::string& root, const std::string& windows_path);
-// Creates the missing folders of a Windows folder path on `root` (existing
-// components are matched case-insensitively, new ones get the case given).
-void MakeFolders(const std::string& root, const std::string& windows_folder);
-// Tells the folder listings kept under the current lock that this process
-// created (`present`) or removed the host file or folder `host_path`. Every
-// change of an entry under drive_* must be told.
-void NoteEntry(const std::string& host_path, bool present);
-// True when a component holds a character that Windows refuses in file names.
-bool HasInvalidNameCharacter(const std::string& windows_path);
-// The last component of a Windows path ('\' or '/' separated).
-std::string LastComponent(const std::string& windows_path);
-
 // --- objects behind HANDLEs that CloseHandle accepts (handles.cpp) ------------
 
 struct KernelObject : Object {};
-
-// --- files (share.cpp, files.cpp, directory.cpp) --------------------------------
-
-struct ShareRequest {
-  bool read = false;
-  bool write = false;
-  bool remove = false;  // DELETE access
-  DWORD share = 0;      // FILE_SHARE_* of the open
-};
-// Tests an open of the file behind `fd` against the opens that other handles
-// (in this or another process) hold on it.
-bool ShareConflict(int fd, const ShareRequest& request);
-// Records the open behind `fd` for later conflict tests; lasts until fd is closed.
-bool HoldShare(int fd, const ShareRequest& request);
-// True when some handle on the host file denies deletion (opened without
-// FILE_SHARE_DELETE).
-bool DeleteDenied(const std::string& host_path);
-
-// The Win32 error for a failed host call.
-DWORD ErrorFromErrno(int error);
-
-// --- processes (command_line.cpp) ------------------------------------------------
-
-// Quotes one argument so that SplitCommandLine gives it back.
-std::string QuoteArgument(const std::string& argument);
-// The program name at the start of a command line, as the C runtime's start-up
-// takes it (up to the closing quote, or up to the first blank).
-std::string ProgramOf(const std::string& command_line);
 
 }  // namespace winsim

@@ -29,6 +29,13 @@ std::string TrimBlanks(const std::string& text) {
   return text.substr(begin, end - begin + 1);
 }
 
+std::string LastComponent(const std::string& windows_path) {
+  size_t slash = windows_path.find_last_of("\\/");
+  std::string last = slash == std::string::npos ? windows_path : windows_path.substr(slash + 1);
+  if (slash == std::string::npos && last.size() >= 2 && last[1] == ':') last = last.substr(2);
+  return last;
+}
+
 namespace {
 
 bool AllDigits(const std::string& text) {

@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "platform/sim/core/machine_internal.h"
+#include "platform/sim/files/files.h"
+#include "platform/sim/processes/processes.h"
 
 namespace {
 

@@ -12,6 +12,8 @@
 #include <memory>
 
 #include "platform/sim/core/machine_internal.h"
+#include "platform/sim/files/files.h"
+#include "platform/sim/processes/processes.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include <map>
 
 #include "platform/sim/core/machine_internal.h"
+#include "platform/sim/files/files.h"
 
 namespace winsim {
 
@@ -292,11 +293,5 @@ bool HasInvalidNameCharacter(const std::string& windows_path) {
   return false;
 }
 
-std::string LastComponent(const std::string& windows_path) {
-  size_t slash = windows_path.find_last_of("\\/");
-  std::string last = slash == std::string::npos ? windows_path : windows_path.substr(slash + 1);
-  if (slash == std::string::npos && last.size() >= 2 && last[1] == ':') last = last.substr(2);
-  return last;
-}
 
 }  // namespace winsim

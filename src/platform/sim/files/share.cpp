@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/sim/core/machine_internal.h"
+#include "platform/sim/files/files.h"
 
 namespace winsim {
 

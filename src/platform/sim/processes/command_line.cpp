@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/sim/core/machine_internal.h"
+#include "platform/sim/processes/processes.h"
 
 namespace {
 

@@ -6,6 +6,9 @@
 
 #include "platform/sim/registry/hive.h"
 #include "platform/sim/core/machine_internal.h"
+#include "platform/sim/files/files.h"
+#include "platform/sim/processes/processes.h"
+#include "platform/sim/services/services.h"
 
 namespace winsim {
 

@@ -16,6 +16,8 @@
 #include <set>
 
 #include "platform/sim/core/machine_internal.h"
+#include "platform/sim/files/files.h"
+#include "platform/sim/processes/processes.h"
 
 extern char** environ;
 

@@ -7,6 +7,7 @@
 #include "platform/sim/registry/hive.h"
 #include "platform/sim/core/machine.h"
 #include "platform/sim/profile/profile_mapping.h"
+#include "platform/sim/files/files.h"
 
 using winsim::Machine;
 
@@ -252,6 +253,7 @@ BOOL WriteProfile(LPCSTR section_arg, LPCSTR key_arg, LPCSTR value, LPCSTR file)
     return FALSE;
   }
   winsim::WriteFileAtomic(where.host, updated);
+  winsim::NoteEntry(where.host, true);  // a file of a drive: the folder listings learn of it
   return TRUE;
 }
 

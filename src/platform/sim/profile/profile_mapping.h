@@ -8,6 +8,11 @@
 #include "platform/sim/win32_sim.h"
 
 namespace winsim {
+
+// What kernel32 does when an NT process starts: it reads the IniFileMapping
+// key into the cache that the profile routines use until a flush.
+void LoadIniFileMappings();
+
 namespace profile {
 
 std::string Trim(const std::string& s);

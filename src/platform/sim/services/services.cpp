@@ -18,6 +18,9 @@
 
 #include <cstdlib>
 
+#include "platform/sim/core/machine_internal.h"
+#include "platform/sim/processes/processes.h"
+#include "platform/sim/services/services.h"
 #include "platform/sim/spooler/spooler.h"
 
 namespace winsim {
@@ -288,6 +291,9 @@ void SetSpoolerRunning(bool running) {
   record.state = running ? ServiceState::kRunning : ServiceState::kStopped;
   WriteRecord(record);
 }
+
+// Sleep lets time pass for a stop under way.
+const bool kWatchesTime = (WhenTimePasses(SpoolerTimePassed), true);
 
 void SpoolerTimePassed(DWORD milliseconds) {
   if (!Machine::Get().os().nt_family || milliseconds == 0) return;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/sim/spooler/spooler.h"
+#include "platform/sim/services/services.h"
 
 namespace winsim {
 namespace spool {

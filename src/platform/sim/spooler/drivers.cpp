@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/sim/spooler/spooler.h"
+#include "platform/sim/files/files.h"
 
 namespace winsim {
 namespace spool {

@@ -9,6 +9,8 @@
 #include <functional>
 
 #include "platform/sim/spooler/spooler.h"
+#include "platform/sim/files/files.h"
+#include "platform/sim/processes/processes.h"
 
 namespace winsim {
 namespace spool {

@@ -6,6 +6,7 @@
 // the installer writes its printer data under that key too. A printer
 // handle names the printer and carries the access granted when it was opened.
 #include "platform/sim/spooler/spooler.h"
+#include "platform/sim/services/services.h"
 
 namespace winsim {
 namespace spool {
