@@ -180,8 +180,13 @@ TEST(Machine, EachSystemHasItsVersionFoldersAndPrintKeys) {
     EXPECT_STREQ(buffer, "untouched");
     EXPECT_TRUE(machine.Exists(c.system_dir));
     // A profile named without a folder lives in the Windows directory, the
-    // system directory's parent.
+    // system directory's parent, which GetWindowsDirectoryA names alike.
     std::string windows(c.system_dir, strrchr(c.system_dir, '\\') - c.system_dir);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(GetWindowsDirectoryA(buffer, sizeof buffer), windows.size());
+    EXPECT_EQ(buffer, windows);
+    EXPECT_EQ(GetWindowsDirectoryA(buffer, static_cast<UINT>(windows.size())), windows.size() + 1);
+    EXPECT_EQ(GetLastError(), 0xdeadbeefu);
     machine.Write(windows + "\\win.ini", "[windows]\r\nload=here\r\n");
     EXPECT_EQ(GetPrivateProfileStringA("windows", "load", "", buffer, sizeof buffer, "win.ini"), 4u);
     EXPECT_TRUE(machine.Exists(winsim::Machine::Get().os().driver_dir));

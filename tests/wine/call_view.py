@@ -45,6 +45,31 @@ LET_THROUGH = {
 }
 
 
+# Calls that one target system answers in its own way, which Wine, emulating
+# only the version that system reports, answers as the others do: the label,
+# the system, the simulated side's required answer, Wine's, the difference.
+SYSTEM_ANSWERS = {
+    'write profile without a section': ('nt4', ['0', '87'], ['0', '2'], 'profile-no-section-nt4'),
+}
+
+
+def norm_system_answers(wine, sim, system):
+    """On the system that answers one of SYSTEM_ANSWERS's calls its own way,
+    the simulated side must give that answer where Wine gives the others'."""
+    used = []
+    for i, line in enumerate(sim):
+        label, *fields = line.split('\t')
+        entry = SYSTEM_ANSWERS.get(label)
+        if not entry or entry[0] != system or i >= len(wine) or wine[i].split('\t') != [label, *entry[2]]:
+            continue
+        if fields == entry[1]:
+            sim[i] = wine[i]
+            used.append(entry[3])
+        else:
+            sim[i] = line + f' ({system} answers ' + ' '.join(entry[1]) + ')'
+    return wine, sim, used
+
+
 def norm_let_through(wine, sim, nt):
     """Where Wine answers one of LET_THROUGH's calls in its own form, the
     simulated side must answer with the refusal listed there, and the two are taken
@@ -67,7 +92,7 @@ def norm_let_through(wine, sim, nt):
     return wine, sim, used
 
 
-def norm_calls(started_on_wine, nt):
+def norm_calls(started_on_wine, nt, system=None):
     """Where the step started no spooler service on Wine's side, Wine's
     spooler service has never run: that form is required there (see
     DIFFERENCES, spooler-service-not-started); the file another program
@@ -77,6 +102,8 @@ def norm_calls(started_on_wine, nt):
     def normalise(wine, sim):
         wine, sim, used = norm_profile_rewrite(wine, sim)
         wine, sim, more = norm_let_through(wine, sim, nt)
+        used += more
+        wine, sim, more = norm_system_answers(wine, sim, system)
         used += more
         if started_on_wine:
             return wine, sim, used

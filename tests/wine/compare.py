@@ -16,7 +16,7 @@ import call_view
 import spooler_listing
 import wine_traces
 from differences import (DRIVER_EXTRAS, NULL_STRINGS, PRINTER_EXTRAS, StepContext, explain_errors, norm_called,
-                         norm_driver_directory, norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
+                         norm_driver_directory, norm_system_directory, norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
                          norm_printer, norm_services, norm_spooler_entry, norm_spooler_width, norm_traces)
 from registry import REG_BINARY, REG_DWORD, REG_SZ
 from sides import (DRIVER_NAME, INIFILEMAPPING_KEY, MONITOR_KEY, PORT_KEY, PRINT, PRINTER_DATA_KEY, PRINTER_KEY,
@@ -259,9 +259,7 @@ def compare(sc, wine, sim, product, bits, log):
     boundary = wine_traces.boundary_names()
     ctx = StepContext(sc, sc.steps[0], wine.steps[0], bits, False, False)
     c.field('driver directory', wine.driver_dir.lower(), sim.driver_dir.lower(), norm_driver_directory(ctx))
-    if not sc.nt:
-        c.field('system directory', wine.system_dir.lower(), sim.system_dir.lower(),
-                lambda w, s: (s, s, ['system-directory-98']))
+    c.field('system directory', wine.system_dir.lower(), sim.system_dir.lower(), norm_system_directory(ctx))
     printer_before, driver_before = False, False
     for number, (step, w, s) in enumerate(zip(sc.steps, wine.steps, sim.steps), 1):
         c.where = f'step {number} ({" ".join(step.args) or "install"}): '
@@ -311,7 +309,7 @@ def compare(sc, wine, sim, product, bits, log):
         # Wine's spooler service runs after a step only where the step started it.
         started = any(r[0] == 'start' and r[2] for r in w.services)
         c.field('what the calls outside the spooler answer (callview)', w.calls, s.calls,
-                call_view.norm_calls(started, ctx.nt))
+                call_view.norm_calls(started, ctx.nt, ctx.system))
     return c
 
 

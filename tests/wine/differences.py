@@ -16,12 +16,24 @@ from registry import REG_DWORD, REG_SZ
 DIFFERENCES = {
     'system-directory-98': (
         'all paths',
-        'Wine keeps the NT folder layout whatever version it reports: on win98 GetSystemDirectoryA is '
-        'C:\\windows\\system32, where Windows 98 (and the simulated 98) say C:\\WINDOWS\\SYSTEM.'),
+        'Wine keeps the NT folder layout whatever version it reports: on win95, win98 and winme '
+        'GetSystemDirectoryA is C:\\windows\\system32, where Windows 95, 98 and Me (and the simulated ones) say '
+        'C:\\WINDOWS\\SYSTEM. There the simulated side must say C:\\WINDOWS\\SYSTEM.'),
     'driver-directory-98': (
         'all paths',
         'Wine\'s spooler names its own folder for the "Windows 4.0" environment '
-        '(...\\spool\\drivers\\win40); Windows 98 keeps printer drivers in C:\\WINDOWS\\SYSTEM.'),
+        '(...\\spool\\drivers\\win40); Windows 95, 98 and Me keep printer drivers in C:\\WINDOWS\\SYSTEM, '
+        'which the simulated side must say there.'),
+    'windows-folder-winnt': (
+        'system and driver directory',
+        'Wine keeps its Windows folder C:\\windows whatever version it reports; NT 4.0 and 2000 install to '
+        'C:\\WINNT (their %SystemRoot%), as the simulated ones do. Where Wine reports nt40 or win2k, its '
+        'C:\\windows is read as C:\\WINNT, and the simulated side must say C:\\WINNT.'),
+    'profile-no-section-nt4': (
+        'callview',
+        'WritePrivateProfileStringA without a section: Windows 2000 and later answer ERROR_FILE_NOT_FOUND, '
+        'NT 4.0 ERROR_INVALID_PARAMETER (Wine\'s kernel32 profile tests, which mark the NT 4.0 answer broken()); '
+        'Wine 8.0 answers 2 whatever version it reports. On NT 4.0 the simulated side must answer 87.'),
     'stdout-line-ends': (
         'progress traces',
         'The Windows C runtime writes standard output in text mode, so each "\\n" of a trace reaches a file as '
@@ -157,7 +169,7 @@ class StepContext:
     """What decides which differences a step may show."""
 
     def __init__(self, sc, step, wine_step, bits, printer_before, driver_before, printer_after=False):
-        self.nt, self.bits, self.step = sc.nt, bits, step
+        self.nt, self.bits, self.step, self.system = sc.nt, bits, step, sc.system
         # Wine's printer key was there before this run, and after it.
         self.printer_before, self.printer_after = printer_before, printer_after
         # Wine's driver record was there before this run.
@@ -330,13 +342,41 @@ def norm_driver_version(ctx):
     return normalise
 
 
+# The system directory of Windows 95, 98 and Me, and the Windows folder of NT
+# 4.0 and 2000, where Wine keeps the NT layout of C:\\windows.
+SYSTEM_9X = 'c:\\windows\\system'
+WINNT_SYSTEMS = ('nt4', '2000')
+
+
+def windows_folders(ctx, wine, sim, nine_x_name):
+    """A folder in Wine's layout where the system has its own: on 95, 98
+    and Me the simulated side must say C:\\WINDOWS\\SYSTEM, on NT 4.0 and
+    2000 C:\\WINNT\\..., and Wine's folder is read as that one; a simulated
+    side in Wine's layout differs."""
+    if not ctx.nt and wine.startswith('c:\\windows\\system32'):
+        if sim != SYSTEM_9X:
+            return wine, sim + ' (Windows 95, 98 and Me say ' + SYSTEM_9X + ')', []
+        return sim, sim, [nine_x_name]
+    if ctx.system in WINNT_SYSTEMS and wine.startswith('c:\\windows\\'):
+        if not sim.startswith('c:\\winnt\\'):
+            return wine, sim + ' (NT 4.0 and 2000 say c:\\winnt)', []
+        return 'c:\\winnt\\' + wine[len('c:\\windows\\'):], sim, ['windows-folder-winnt']
+    return wine, sim, []
+
+
 def norm_driver_directory(ctx):
     def normalise(wine, sim):
+        used = []
         if ctx.nt and ctx.bits == 64 and wine.endswith('\\x64'):
-            return wine[:-4] + '\\w32x86', sim, ['environment-64']
-        if not ctx.nt and wine.endswith('\\win40'):
-            return sim, sim, ['driver-directory-98']
-        return wine, sim, []
+            wine, used = wine[:-4] + '\\w32x86', ['environment-64']
+        wine, sim, more = windows_folders(ctx, wine, sim, 'driver-directory-98')
+        return wine, sim, used + more
+    return normalise
+
+
+def norm_system_directory(ctx):
+    def normalise(wine, sim):
+        return windows_folders(ctx, wine, sim, 'system-directory-98')
     return normalise
 
 

@@ -87,6 +87,13 @@ SCENARIOS = {s.name: s for s in [
     # first uninstall run asks for a reboot, the next one finishes.
     Scenario('uninstall_98', '98', [Step(), Step(['uninstall'], ['yes', 'ok'], exit=REBOOT, state='removed-entry-kept'),
                                     Step(['uninstall'], ['yes', 'ok'], before='reboot', state='removed')]),
+    # The other target systems: the NT branch on NT 4.0 and 2000 (whose
+    # Windows folder is C:\WINNT), the 9x branch on 95 and Me.
+    *[Scenario(f'uninstall_{system}', system, [Step(), Step(['uninstall'], ['yes', 'ok'], state='removed')])
+      for system in ('nt4', '2000')],
+    *[Scenario(f'uninstall_{system}', system,
+               [Step(), Step(['uninstall'], ['yes', 'ok'], exit=REBOOT, state='removed-entry-kept'),
+                Step(['uninstall'], ['yes', 'ok'], before='reboot', state='removed')]) for system in ('95', 'me')],
 ]}
 
 
@@ -180,7 +187,8 @@ def cmd_run(args):
 # The scenarios in the order the judge runs them: the quickest first.
 JUDGE_ORDER = ['install_xp', 'install_shipped_98', 'install_edited_xp', 'install_marked_xp', 'command_line_xp',
                'install_98', 'install_readme_xp', 'install_98_no_pscript',
-               'uninstall_no_xp', 'reinstall_xp', 'uninstall_xp', 'uninstall_slow_xp', 'uninstall_98']
+               'uninstall_no_xp', 'reinstall_xp', 'uninstall_xp', 'uninstall_nt4', 'uninstall_2000',
+               'uninstall_slow_xp', 'uninstall_98', 'uninstall_95', 'uninstall_me']
 
 
 def cmd_judge(args):

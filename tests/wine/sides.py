@@ -38,8 +38,15 @@ DRIVER_FILES = ['Pscript.dll', 'Zentaqui.dll', 'Pscript.hlp', 'gs.PPD', 'fontsub
 
 # Wine's own setting for each simulated system, by flavour: a 64-bit
 # Windows XP is "winxp64" (5.2); a 64-bit program under "win98" sees 4.10
-# with bit 31 set, as a 32-bit one does.
-WINE_VERSIONS = {('xp', 32): 'winxp', ('xp', 64): 'winxp64', ('98', 32): 'win98', ('98', 64): 'win98'}
+# with bit 31 set, as a 32-bit one does. Wine 8.0 gives NT 4.0 and 2000 the
+# GetVersion of those systems (0x05650004, 0x08930005) in either flavour,
+# Me its own (0xC0005A04), 95 4.0 with bit 31 and the build left 0
+# (0xC0000004, where Windows 95 says 0xC3B60004: setup reads bit 31 and the
+# low byte only).
+WINE_VERSIONS = {('xp', 32): 'winxp', ('xp', 64): 'winxp64', ('98', 32): 'win98', ('98', 64): 'win98',
+                 ('nt4', 32): 'nt40', ('nt4', 64): 'nt40', ('2000', 32): 'win2k', ('2000', 64): 'win2k',
+                 ('95', 32): 'win95', ('95', 64): 'win95', ('me', 32): 'winme', ('me', 64): 'winme'}
+NINE_X = ('95', '98', 'me')
 
 
 # Message box types (MB_OK, MB_YESNO), creation and STARTUPINFO flags, and
@@ -110,7 +117,7 @@ class Scenario:
 
     @property
     def nt(self):
-        return self.system != '98'
+        return self.system not in NINE_X
 
     def wine_version(self, bits):
         return WINE_VERSIONS[(self.system, bits)]
@@ -259,9 +266,10 @@ def read_state(root, result):
 def sim_directories(system):
     """System and driver directory of the simulated system, as the
     documentation of the simulated machine gives them (and Windows has them)."""
-    if system in ('95', '98', 'me'):
+    if system in NINE_X:
         return 'C:\\WINDOWS\\SYSTEM', 'C:\\WINDOWS\\SYSTEM'
-    return 'C:\\WINDOWS\\system32', 'C:\\WINDOWS\\system32\\spool\\drivers\\w32x86'
+    windows = 'C:\\WINNT' if system in ('nt4', '2000') else 'C:\\WINDOWS'
+    return windows + '\\system32', windows + '\\system32\\spool\\drivers\\w32x86'
 
 
 def unescape_journal(field):

@@ -14,6 +14,7 @@ import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import call_view  # noqa: E402
 import check_exe  # noqa: E402
 import compare  # noqa: E402
 import differences  # noqa: E402
@@ -256,8 +257,8 @@ class FakeStep:
 
 
 def context(install=True, printer_before=False, driver_before=True, wine_log=(), nt=True, bits=32, args=None,
-            printer_after=True):
-    sc = sides.Scenario('x', 'xp' if nt else '98', [])
+            printer_after=True, system=None):
+    sc = sides.Scenario('x', system or ('xp' if nt else '98'), [])
     step = sides.Step(args if args is not None else [] if install else ['uninstall'])
     return differences.StepContext(sc, step, FakeStep(wine_log), bits, printer_before, driver_before, printer_after)
 
@@ -320,6 +321,34 @@ class Differences(unittest.TestCase):
         self.assertEqual(self.absorbed(differences.norm_driver_key(context(bits=64)), wine, sim),
                          ['driver-version-key', 'environment-64'])
         self.assertIsNone(self.absorbed(differences.norm_driver_key(context(bits=32)), wine, sim))
+
+    def test_folders_of_the_other_systems_hold_both_ways(self):
+        # (system, bits, field, Wine's, the simulated side's, what absorbs them, or None: a difference)
+        winnt, xp_drivers = 'c:\\winnt\\system32', 'c:\\windows\\system32\\spool\\drivers\\'
+        rows = [('nt4', 32, 'system', 'c:\\windows\\system32', winnt, ['windows-folder-winnt']),
+                ('2000', 64, 'driver', xp_drivers + 'x64', winnt + '\\spool\\drivers\\w32x86',
+                 ['environment-64', 'windows-folder-winnt']),
+                ('xp', 32, 'system', 'c:\\windows\\system32', winnt, None),
+                ('me', 32, 'system', 'c:\\windows\\system32', 'c:\\windows\\system', ['system-directory-98']),
+                ('95', 32, 'driver', xp_drivers + 'win40', 'c:\\windows\\system', ['driver-directory-98']),
+                # The simulated 9x or NT 4.0 in Wine's layout: a difference.
+                ('98', 32, 'system', 'c:\\windows\\system32', 'c:\\windows\\system32', None),
+                ('98', 32, 'driver', xp_drivers + 'win40', xp_drivers + 'win40', None),
+                ('nt4', 32, 'system', 'c:\\windows\\system32', 'c:\\windows\\system32', None),
+                ('98', 32, 'system', 'c:\\windows\\system32', 'c:\\windows', None)]
+        for system, bits, field, wine, sim, expected in rows:
+            ctx = context(system=system, nt=system not in sides.NINE_X, bits=bits)
+            normalise = (differences.norm_system_directory if field == 'system' else differences.norm_driver_directory)
+            nwine, nsim, used = normalise(ctx)(wine, sim)
+            self.assertEqual(sorted(used) if nwine == nsim else None, expected, (system, field, wine, sim))
+
+    def test_answers_of_one_system_hold_both_ways(self):
+        wine = ['write profile without a section\t0\t2']
+        for system, sim, absorbed in (('nt4', ['write profile without a section\t0\t87'], True),
+                                      ('nt4', wine, False), ('2000', ['write profile without a section\t0\t87'], False),
+                                      ('2000', wine, True)):
+            nwine, nsim, used = call_view.norm_calls(True, True, system)(list(wine), list(sim))
+            self.assertEqual(nwine == nsim, absorbed, (system, sim, used))
 
 
 SPOOLVIEW = (

@@ -357,6 +357,7 @@ DWORD GetLastError();
 void SetLastError(DWORD code);
 DWORD GetVersion();
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 HMODULE GetModuleHandleA(LPCSTR name);
 LPSTR GetCommandLineA();

@@ -141,7 +141,10 @@ void Profiles() {
   // A bare name is a file of the Windows folder (a "~" in it is part of a
   // long name).
   const char kBare[] = "ztq~probe.ini";
-  const char kInWindows[] = "c:\\windows\\ztq~probe.ini";
+  char kInWindows[MAX_PATH] = {};
+  GetWindowsDirectoryA(kInWindows, MAX_PATH - sizeof kBare - 1);
+  lstrcatA(kInWindows, "\\");
+  lstrcatA(kInWindows, kBare);
   Try("write profile by a bare name", [&] { return WritePrivateProfileStringA("Probe", "Name", "bare", kBare); });
   Profile("Probe", "Name", 1024, kInWindows);
   Try("delete profile by its path", [&] { return DeleteFileA(kInWindows); });

@@ -42,6 +42,21 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
   return length;
 }
 
+// The Windows folder (C:\WINDOWS, or C:\WINNT on NT 4.0 and 2000), with the
+// same answers for a buffer too small as GetSystemDirectoryA.
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+  DWORD code;
+  if (winsim::Fault("GetWindowsDirectoryA", &code)) {
+    SetLastError(code);
+    return 0;
+  }
+  std::string directory = winsim::Machine::Get().os().windows;
+  UINT length = static_cast<UINT>(directory.size());
+  if (!buffer || size <= length) return length + 1;
+  memcpy(buffer, directory.c_str(), length + 1);
+  return length;
+}
+
 // Too small a buffer, as every system up to XP answers: the name is cut to
 // `size` characters without a terminator, the result is `size` and the last
 // error stays as it was; a size of 0 gives 0, the last error again as it was.
