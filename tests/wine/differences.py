@@ -10,6 +10,7 @@ the names of the differences it used.
 import re
 
 from registry import REG_DWORD, REG_SZ
+from sides import SETUP_LOG
 
 # Each: the fields it concerns, and why Wine and the simulated machine may
 # differ there.
@@ -89,6 +90,24 @@ DIFFERENCES = {
         'setup logs nothing; Windows and the simulated spooler set 1797 (ERROR_UNKNOWN_PRINTER_DRIVER), which '
         'setup logs as "DeletePrinterDriver: 1797" (the second uninstall run on 9x, after the first removed '
         'the driver).'),
+    'driver-files-unchecked': (
+        'the rest of an install whose driver, data or configuration file is missing',
+        'Wine\'s AddPrinterDriverA takes a driver whose files are not in the driver directory (localspl\'s '
+        'myAddPrinterDriverEx ignores what apd_copyfile answers), so Wine\'s install goes on to the end. Windows '
+        'needs every file of the driver in the driver directory first (AddPrinterDriverEx\'s documentation) and '
+        'refuses with ERROR_FILE_NOT_FOUND, as the simulated spooler does: setup logs "AddPrinterDriver: 2", '
+        'the printer on the unknown driver is refused ("AddPrinter: 1797") and the install ends with 1603. Where a '
+        'staged driver, data or configuration file is missing, the simulated side must show those two lines where '
+        'Wine shows none, and end with 1603; the runs are compared up to there (log, boxes, processes), not after.'),
+    'readonly-written-as-root': (
+        'the setup log, the functions that setup called',
+        'The harness runs Wine as root, and Wine keeps a file\'s read-only attribute in its Unix write bits '
+        '(attrib +r clears them), which the kernel does not hold against root: Wine\'s CreateFileA opens the '
+        'read-only setup log for writing and setup appends its lines. Windows refuses such an open with '
+        'ERROR_ACCESS_DENIED (CreateFile\'s documentation: a file with FILE_ATTRIBUTE_READONLY can\'t be opened '
+        'for writing), so setup drops its lines. Where the log was made read-only, the simulated side must hold '
+        'the lines that were there before and no more, and Wine\'s appended lines (and the calls that wrote '
+        'them) are left out.'),
     'runtime-close-at-exit': (
         'the functions that setup called',
         'setup.exe carries the C++ runtime of mingw-w64 (libstdc++, linked in), which destroys a mutex of its own '
@@ -170,6 +189,15 @@ class StepContext:
 
     def __init__(self, sc, step, wine_step, bits, printer_before, driver_before, printer_after=False):
         self.nt, self.bits, self.step, self.system = sc.nt, bits, step, sc.system
+        # A staged driver, data or configuration file missing (driver-files-unchecked).
+        self.driver_files_missing = step.install and any(t.kind == 'missing' and t.what in DRIVER_CORE_FILES
+                                                         for t in sc.trouble)
+        # The setup log made read-only before the first step, and the lines it held then.
+        self.log_readonly = any(t.kind == 'readonly' and t.what == SETUP_LOG for t in sc.trouble)
+        self.log_before = sc.lines_before(SETUP_LOG)
+        # The run called the uninstall sequence: an uninstall, or an install
+        # whose upgrade guard found an installed library (its DeleteMonitor line).
+        self.uninstalled = not step.install or any(line.startswith('DeleteMonitor:') for line in wine_step.log)
         # Wine's printer key was there before this run, and after it.
         self.printer_before, self.printer_after = printer_before, printer_after
         # Wine's driver record was there before this run.
@@ -191,12 +219,30 @@ class StepContext:
     @property
     def no_driver_to_delete(self):
         """An uninstall run that found no driver record (delete-driver-unknown)."""
-        return not self.step.install and not self.driver_before
+        return self.uninstalled and not self.driver_before
+
+
+# The files that AddPrinterDriverA needs in the driver directory.
+DRIVER_CORE_FILES = ('Pscript.dll', 'gs.PPD', 'Zentaqui.dll')
+REFUSED_DRIVER = ['AddPrinterDriver: 2', 'AddPrinter: 1797']
 
 
 def norm_log(ctx):
     def normalise(wine, sim):
         wine, sim, used = list(wine), list(sim), []
+        # Where the cause shows, Windows' form is required of the simulated side.
+        if ctx.driver_files_missing:
+            if sim[-2:] != REFUSED_DRIVER:
+                sim.append('(no refused driver, as Windows refuses it)')
+            elif wine == sim[:-2]:
+                sim = sim[:-2]
+                used.append('driver-files-unchecked')
+        if ctx.log_readonly:
+            if len(sim) != ctx.log_before:
+                sim.append('(lines written to a read-only log, which Windows refuses to open for writing)')
+            elif wine[:len(sim)] == sim and len(wine) > len(sim):
+                wine = sim[:]
+                used.append('readonly-written-as-root')
         unknown = 'DeletePrinterDriver: 1797'
         if ctx.no_driver_to_delete and unknown in sim and unknown not in wine:
             sim.remove(unknown)
@@ -226,6 +272,9 @@ def norm_called(ctx):
     CloseHandle at exit (runtime-close-at-exit)."""
     def normalise(wine, sim):
         wine, sim, used = set(wine), set(sim), []
+        if ctx.log_readonly and set(LOG_WRITER) & (wine - sim):
+            wine -= set(LOG_WRITER) - sim
+            used.append('readonly-written-as-root')
         if ctx.printer_deleted:
             sim |= set(LOG_WRITER)
             used.append('delete-printer-last-error')

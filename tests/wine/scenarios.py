@@ -37,13 +37,14 @@ import differences  # noqa: E402
 import sides  # noqa: E402
 import wine_side  # noqa: E402
 import winelib  # noqa: E402
-from sides import Scenario, Step  # noqa: E402
+from sides import Scenario, Step, Trouble  # noqa: E402
 
 SKIP = 77
 
 FAILURE = 1603          # an install that ends early
 INSTALLED_NO = 1602     # the uninstall question answered No
 REBOOT = 3010           # the first uninstall run on 9x asks for a reboot
+SETUP_LOG = sides.SETUP_LOG
 
 SCENARIOS = {s.name: s for s in [
     Scenario('install_xp', 'xp', [Step()]),
@@ -87,6 +88,29 @@ SCENARIOS = {s.name: s for s in [
     # first uninstall run asks for a reboot, the next one finishes.
     Scenario('uninstall_98', '98', [Step(), Step(['uninstall'], ['yes', 'ok'], exit=REBOOT, state='removed-entry-kept'),
                                     Step(['uninstall'], ['yes', 'ok'], before='reboot', state='removed')]),
+    # Trouble on the way, made for real on both sides. A staged file missing:
+    # the driver file, the printer description (the data file), the help file.
+    *[Scenario(f'install_missing_{label}_xp', 'xp', [Step(exit=exit, state='trouble')],
+               trouble=[Trouble('missing', name)])
+      for label, name, exit in (('pscript', 'Pscript.dll', FAILURE), ('ppd', 'gs.PPD', FAILURE),
+                                ('help', 'Pscript.hlp', 0))],
+    # The monitor library of an earlier install in the system directory,
+    # read-only: the copy over it fails with 5.
+    Scenario('install_readonly_library_xp', 'xp', [Step(answers=['ok'], exit=REBOOT, state='trouble')],
+             trouble=[Trouble('earlier', 'ztqmon.dll'), Trouble('readonly', '<SYSTEM>\\ztqmon.dll')]),
+    # The setup log read-only, or held open by another program that shares
+    # nothing: the install goes on and its lines are dropped.
+    Scenario('install_readonly_log_xp', 'xp', [Step(state='trouble')],
+             trouble=[Trouble('file', SETUP_LOG, b'01-02-05: 08:00earlier run\r\n'), Trouble('readonly', SETUP_LOG)]),
+    Scenario('install_held_log_xp', 'xp', [Step(state='trouble')], hold=SETUP_LOG),
+    # A printer "ZENTAQ" on another driver and port before the install.
+    Scenario('install_printer_elsewhere_xp', 'xp', [Step(state='trouble')], trouble=[Trouble('run', 'printer')]),
+    # An IniFileMapping of zentaq.ini that an earlier version left.
+    Scenario('install_stale_mapping_xp', 'xp', [Step()], trouble=[Trouble('run', 'mapping')]),
+    # A half-done earlier install (monitor and port record, no driver, no
+    # printer), uninstalled.
+    Scenario('uninstall_half_done_xp', 'xp', [Step(['uninstall'], ['yes', 'ok'], state='trouble')],
+             trouble=[Trouble('run', 'monitor')]),
     # The other target systems: the NT branch on NT 4.0 and 2000 (whose
     # Windows folder is C:\WINNT), the 9x branch on 95 and Me.
     *[Scenario(f'uninstall_{system}', system, [Step(), Step(['uninstall'], ['yes', 'ok'], state='removed')])
@@ -209,6 +233,7 @@ def cmd_judge(args):
               '--sim-setup', os.path.join(build, 'setup'),
               '--sim-spoolview', os.path.join(build, 'tests', 'spoolview'),
               '--sim-callview', os.path.join(build, 'tests', 'callview'),
+              '--sim-trouble', os.path.join(build, 'tests', 'trouble'),
               '--winsim', os.path.join(build, 'tools', 'winsim', 'winsim'),
               '--product', os.path.join(root, 'product'), '--monitor-dll', os.path.join(helpers, 'ztqmon.dll'),
               '--ui-dll', os.path.join(helpers, 'ztqui.dll')]
@@ -250,6 +275,7 @@ def main():
     r.add_argument('--sim-setup', required=True)
     r.add_argument('--sim-spoolview', required=True)
     r.add_argument('--sim-callview', required=True)
+    r.add_argument('--sim-trouble', required=True)
     r.add_argument('--winsim', required=True)
     r.add_argument('--product', required=True)
     r.add_argument('--monitor-dll', required=True)

@@ -109,18 +109,46 @@ class Scenario:
     """`pscript`: on 9x, the system's PostScript driver is in the driver
     directory (as setup requires); `marked`: the product's files in
     res\\drivedir are read-only and hidden; `stop_ms`: how long the
-    simulated spooler takes to stop (Wine's stops at once)."""
+    simulated spooler takes to stop (Wine's stops at once); `trouble`: what
+    is made on both sides before the first step (see Trouble); `hold`: a
+    file that another program holds open without sharing during the first
+    step (programs/trouble.cpp)."""
 
-    def __init__(self, name, system, steps, pscript=True, marked=False, stop_ms=0):
+    def __init__(self, name, system, steps, pscript=True, marked=False, stop_ms=0, trouble=(), hold=None):
         self.name, self.system, self.steps, self.pscript, self.marked = name, system, steps, pscript, marked
-        self.stop_ms = stop_ms
+        self.stop_ms, self.trouble, self.hold = stop_ms, list(trouble), hold
 
     @property
     def nt(self):
         return self.system not in NINE_X
 
+    @property
+    def log_blocked(self):
+        """The setup log can't be written: held by another program, or read-only."""
+        return self.hold == SETUP_LOG or any(t.kind == 'readonly' and t.what == SETUP_LOG for t in self.trouble)
+
+    def lines_before(self, path):
+        """The lines of a file that the trouble wrote before the first step."""
+        return sum(t.data.count(b'\r\n') for t in self.trouble if t.kind == 'file' and t.what == path)
+
     def wine_version(self, bits):
         return WINE_VERSIONS[(self.system, bits)]
+
+
+SETUP_LOG = 'c:\\zentaq\\res\\drivedir\\setup.log'
+
+
+class Trouble:
+    """One piece of trouble, made alike on both sides before the first step:
+    'missing' a staged file removed from res\\drivedir; 'earlier' a staged
+    file copied into the system directory, as an earlier install left it;
+    'file' a file written with the given bytes; 'readonly' a file made
+    read-only (the simulated machine's [attributes], Wine's own attrib +r);
+    'run' programs/trouble.cpp run with the given action (a printer on
+    another driver, a stale IniFileMapping, a half-done install)."""
+
+    def __init__(self, kind, what, data=b''):
+        self.kind, self.what, self.data = kind, what, data
 
 
 class State:
@@ -148,6 +176,7 @@ class StepResult:
         self.calls = []         # what the calls outside the spooler answer afterwards (call_view)
         self.errors = []        # Wine's err channel, setup's own process
         self.called = []        # the simulated machine's functions that setup called, by name, each once
+        self.held = None        # the holder's answer, where another program held a file during the step
         self.wine_errors = ''   # Wine's err channel, every process, for the differences that show there
         self.notes = []
         self.state = State()
@@ -159,6 +188,7 @@ class Result:
     def __init__(self, system_dir, driver_dir, module_dir):
         self.system_dir, self.driver_dir, self.module_dir = system_dir, driver_dir, module_dir
         self.steps = []
+        self.trouble = []  # what programs/trouble.cpp printed before the first step
 
 
 def read_setup_log(path):
@@ -251,6 +281,54 @@ def set_quiet(zentaq_root, quiet, config=None):
         return
     with open(path, 'wb') as f:
         f.write(config if config is not None else b'[Parameters]\r\nQuiet=%d\r\n' % quiet)
+
+
+def make_trouble(sc, root, system_dir, make_readonly, run_trouble):
+    """The scenario's trouble on one side (the prefix or the machine folder
+    `root`): files through the host, read-only files and programs/trouble.cpp
+    through the side's own means. Returns what trouble.cpp printed."""
+    printed = []
+    for t in sc.trouble:
+        path = t.what.replace('<SYSTEM>', system_dir)
+        staged = host_path_of(root, 'c:\\zentaq\\res\\drivedir\\' + t.what)
+        if t.kind == 'missing':
+            os.remove(staged)
+        elif t.kind == 'earlier':
+            shutil.copyfile(staged, host_path_of(root, system_dir + '\\' + t.what))
+        elif t.kind == 'file':
+            os.makedirs(os.path.dirname(host_path_of(root, path)), exist_ok=True)
+            with open(host_path_of(root, path), 'wb') as f:
+                f.write(t.data)
+        elif t.kind == 'readonly':
+            make_readonly(path)
+        elif t.kind == 'run':
+            printed += run_trouble(t.what)
+    return printed
+
+
+def host_path_of(root, windows_path):
+    return winelib.host_path(root, windows_path)
+
+
+class Holder:
+    """programs/trouble.cpp holding a file open without sharing while a step
+    runs: started with `command`, it answers one line once it holds the file
+    and lets go when its standard input ends."""
+
+    def __init__(self, command, env, limit):
+        self.process = subprocess.Popen(command, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        self.answer = self.process.stdout.readline().decode('latin-1').rstrip('\r\n')
+        self.limit = limit
+
+    def release(self):
+        self.process.stdin.close()
+        try:
+            self.process.wait(self.limit)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        return self.answer
 
 
 def read_state(root, result):
@@ -351,12 +429,20 @@ def run_sim(sc, args, work, log, module_path):
     stage_product(args, zentaq)
     if not sc.nt and not sc.pscript:
         os.remove(winelib.host_path(machine, 'C:\\WINDOWS\\SYSTEM\\Pscript.drv'))
-    if sc.marked:
-        with open(os.path.join(machine, 'machine.ini'), 'a') as f:
-            f.write('[attributes]\n' + ''.join(f'{path} = readonly hidden\n' for path in staged_driver_files(zentaq)))
+    attributes = [f'{path} = readonly hidden\n' for path in staged_driver_files(zentaq)] if sc.marked else []
 
     system_dir, driver_dir = sim_directories(sc.system)
     result = Result(system_dir, driver_dir, module_path.rsplit('\\', 1)[0])
+
+    def run_trouble(action):
+        run = subprocess.run([args.sim_trouble, action], env=dict(os.environ, WINSIM_ROOT=machine),
+                             stdin=subprocess.DEVNULL, capture_output=True, timeout=SIM_LIMIT)
+        return run.stdout.decode('latin-1').splitlines() + ([f'exit code {run.returncode}'] if run.returncode else [])
+    result.trouble = make_trouble(sc, machine, system_dir, lambda path: attributes.append(f'{path} = readonly\n'),
+                                  run_trouble)
+    if attributes:
+        with open(os.path.join(machine, 'machine.ini'), 'a') as f:
+            f.write('[attributes]\n' + ''.join(attributes))
     journal_path = os.path.join(machine, 'journal.log')
     journal_seen = 0
     for number, step in enumerate(sc.steps, 1):
@@ -375,6 +461,8 @@ def run_sim(sc, args, work, log, module_path):
         called_path = os.path.join(work, f'step{number}.called')
         if os.path.exists(called_path):
             os.remove(called_path)
+        holder = Holder([args.sim_trouble, 'hold', sc.hold], dict(os.environ, WINSIM_ROOT=machine), SIM_LIMIT) \
+            if sc.hold and number == 1 else None
         run = subprocess.run([args.sim_setup, *step.args],
                              env=dict(os.environ, WINSIM_ROOT=machine, WINSIM_CALL_LOG=called_path),
                              stdin=subprocess.DEVNULL, capture_output=True, timeout=SIM_LIMIT,
@@ -383,6 +471,8 @@ def run_sim(sc, args, work, log, module_path):
             with open(os.path.join(work, f'step{number}.{kind}'), 'wb') as f:
                 f.write(data)
         s = StepResult()
+        if holder:
+            s.held = holder.release()
         # A POSIX exit status keeps the low 8 bits of the program's.
         s.exit_code = run.returncode & 0xFF
         s.stdout = run.stdout.decode('latin-1')

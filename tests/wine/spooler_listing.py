@@ -191,6 +191,8 @@ PRESENCE = {'installed': (True, True, True), 'no-driver': (True, False, False), 
 
 
 def check_presence(c, side, listing, state):
+    if state not in PRESENCE:
+        return  # a run that met trouble: its listing is compared side against side only
     monitor, driver, printer = PRESENCE[state]
     for api, level, field, name in PRODUCT_ENTRIES:
         entry = listing.entry(api, level, field, name)

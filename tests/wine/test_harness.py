@@ -257,8 +257,8 @@ class FakeStep:
 
 
 def context(install=True, printer_before=False, driver_before=True, wine_log=(), nt=True, bits=32, args=None,
-            printer_after=True, system=None):
-    sc = sides.Scenario('x', system or ('xp' if nt else '98'), [])
+            printer_after=True, system=None, trouble=()):
+    sc = sides.Scenario('x', system or ('xp' if nt else '98'), [], trouble=trouble)
     step = sides.Step(args if args is not None else [] if install else ['uninstall'])
     return differences.StepContext(sc, step, FakeStep(wine_log), bits, printer_before, driver_before, printer_after)
 
@@ -341,6 +341,29 @@ class Differences(unittest.TestCase):
             normalise = (differences.norm_system_directory if field == 'system' else differences.norm_driver_directory)
             nwine, nsim, used = normalise(ctx)(wine, sim)
             self.assertEqual(sorted(used) if nwine == nsim else None, expected, (system, field, wine, sim))
+
+    def test_trouble_that_wine_cannot_show_holds_both_ways(self):
+        readonly = [sides.Trouble('file', sides.SETUP_LOG, b'01-02-05: 08:00earlier\r\n'),
+                    sides.Trouble('readonly', sides.SETUP_LOG)]
+        missing = [sides.Trouble('missing', 'gs.PPD')]
+        copied = ['is_winnt = TRUE', 'CopyFile InFile.Open Failed: <MODULE>\\res\\drivedir\\gs.PPD']
+        # (trouble, Wine's log, the simulated side's, what absorbs them, or None: a difference)
+        rows = [(readonly, ['earlier', 'is_winnt = TRUE'], ['earlier'], ['readonly-written-as-root']),
+                (readonly, ['earlier', 'is_winnt = TRUE'], ['earlier', 'is_winnt = TRUE'], None),
+                (readonly, ['earlier', 'is_winnt = TRUE'], [], None),
+                ((), ['earlier', 'is_winnt = TRUE'], ['earlier'], None),
+                (missing, copied, copied + differences.REFUSED_DRIVER, ['driver-files-unchecked']),
+                # The simulated spooler taking the driver as Wine does: a difference.
+                (missing, copied, copied, None),
+                (missing, copied, copied + ['AddPrinterDriver: 2'], None),
+                ((), copied, copied + differences.REFUSED_DRIVER, None)]
+        for trouble, wine, sim, expected in rows:
+            nwine, nsim, used = differences.norm_log(context(trouble=trouble, driver_before=False))(wine, sim)
+            self.assertEqual(sorted(used) if nwine == nsim else None, expected, (trouble, sim))
+        # A simulated side that took the driver ends with 0, where 1603 is required.
+        ctx = context(trouble=missing)
+        self.assertTrue(ctx.driver_files_missing)
+        self.assertFalse(context(trouble=[sides.Trouble('missing', 'Pscript.hlp')]).driver_files_missing)
 
     def test_answers_of_one_system_hold_both_ways(self):
         wine = ['write profile without a section\t0\t2']

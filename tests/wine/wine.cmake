@@ -83,9 +83,14 @@ foreach(bits 32 64)
             -lshlwapi -lwinspool
     DEPENDS ${WINE_SRC}/programs/callview.cpp ${WINE_SRC}/programs/callview_files.cpp
             ${WINE_SRC}/programs/callview.h ${WINE_SRC}/programs/view_main.h ${CMAKE_SOURCE_DIR}/src/app/names.h)
+  add_custom_command(OUTPUT ${helpers}/trouble.exe
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${helpers}
+    COMMAND ${cxx} -std=c++17 -O2 -Wall -Wextra -Werror -static -I${CMAKE_SOURCE_DIR}/src
+            -o ${helpers}/trouble.exe ${WINE_SRC}/programs/trouble.cpp -lwinspool
+    DEPENDS ${WINE_SRC}/programs/trouble.cpp ${WINE_SRC}/programs/callview.h ${WINE_SRC}/programs/view_main.h)
   add_custom_target(wine_helpers_${bits} ALL
     DEPENDS ${helpers}/dirs.exe ${helpers}/ztqmon.dll ${helpers}/ztqui.dll ${helpers}/launcher.exe
-            ${helpers}/started.exe ${helpers}/spoolview.exe ${helpers}/callview.exe)
+            ${helpers}/started.exe ${helpers}/spoolview.exe ${helpers}/callview.exe ${helpers}/trouble.exe)
 endforeach()
 # The probe of Wine's answers (probes/README.md), 32-bit as the product.
 add_custom_command(OUTPUT ${WINE_HELPERS_32}/probe.exe
@@ -112,6 +117,8 @@ add_executable(spoolview ${WINE_SRC}/programs/spoolview.cpp)
 target_link_libraries(spoolview PRIVATE winsim_machine)
 add_executable(callview ${WINE_SRC}/programs/callview.cpp ${WINE_SRC}/programs/callview_files.cpp)
 target_link_libraries(callview PRIVATE winsim_machine)
+add_executable(trouble ${WINE_SRC}/programs/trouble.cpp)
+target_link_libraries(trouble PRIVATE winsim_machine)
 
 # One prefix template per flavour for the whole test run (Wine's first start
 # is slow), then each scenario in a fresh copy of it. The 32-bit flavour
@@ -135,7 +142,7 @@ foreach(bits 32 64)
     add_test(NAME wine_${scenario}_${bits}
       COMMAND ${SETUP_PYTHON} ${WINE_SRC}/scenarios.py run ${scenario} --bits ${bits} --work ${WINE_WORK}
               --setup-exe ${SETUP_EXE_${bits}} --sim-setup $<TARGET_FILE:setup> --sim-spoolview $<TARGET_FILE:spoolview>
-              --sim-callview $<TARGET_FILE:callview> --winsim $<TARGET_FILE:winsim>
+              --sim-callview $<TARGET_FILE:callview> --sim-trouble $<TARGET_FILE:trouble> --winsim $<TARGET_FILE:winsim>
               --product ${CMAKE_SOURCE_DIR}/product --monitor-dll ${WINE_HELPERS_${bits}}/ztqmon.dll
               --ui-dll ${WINE_HELPERS_${bits}}/ztqui.dll)
     set_tests_properties(wine_${scenario}_${bits} PROPERTIES

@@ -13,10 +13,11 @@ import registry
 import spooler_listing
 import winelib
 import wine_traces
-from sides import (RUN_LIMIT, SETTLE_LIMIT, Result, StepResult, read_setup_log, read_state, set_quiet, stage_product,
-                   staged_driver_files)
+from sides import (RUN_LIMIT, SETTLE_LIMIT, Holder, Result, StepResult, make_trouble, read_setup_log, read_state,
+                   set_quiet, stage_product, staged_driver_files)
 
 LAUNCHER = 'c:\\launcher.exe'
+TROUBLE = 'c:\\trouble.exe'
 LAUNCH_RESULT = 'c:\\launch.txt'
 STARTED_LOG = 'c:\\started.log'
 # Where the stand-in for programs that setup starts is put: the folder of
@@ -122,11 +123,27 @@ def run_wine(sc, args, wine, work, log):
     zentaq = stage(sc, args, prefix, info)
     if sc.marked:
         mark(prefix, wine, staged_driver_files(zentaq), log)
+    helpers = os.path.dirname(args.ui_dll)
+    if sc.trouble or sc.hold:
+        shutil.copyfile(os.path.join(helpers, 'trouble.exe'), winelib.host_path(prefix, TROUBLE))
+
+    def make_readonly(path):
+        wine.run(['attrib', '+r', path], wine.env(prefix), RUN_LIMIT, prefix=prefix)
+        wine.wait_prefix(prefix, SETTLE_LIMIT)
+        if os.stat(winelib.host_path(prefix, path)).st_mode & 0o222:
+            log(f'NOTE: Wine\'s attrib left {path} writable: only the simulated side sees it read-only')
+
+    def run_trouble(action):
+        code, out, _ = wine.run([TROUBLE, action], wine.env(prefix), RUN_LIMIT, prefix=prefix)
+        wine.wait_prefix(prefix, SETTLE_LIMIT)
+        return [line.rstrip('\r') for line in out.decode('latin-1').splitlines()] + \
+            ([f'exit code {code}'] if code else [])
 
     # setup.exe is started as C:\zentaq\setup.exe, the drive spelled as Wine
     # spelled dirs.exe's (C:): Windows and Wine give a program the path it
     # was started by as its module's.
     result = Result(info['system'], info['drivers'], info['module'][:2] + '\\zentaq')
+    result.trouble = make_trouble(sc, prefix, info['system'], make_readonly, run_trouble)
     log_path = winelib.host_path(prefix, 'c:\\zentaq\\res\\drivedir\\setup.log')
     for number, step in enumerate(sc.steps, 1):
         # 'reboot' and 'release' need nothing: every Wine process of the
@@ -149,6 +166,8 @@ def run_wine(sc, args, wine, work, log):
                 answerer = winelib.BoxAnswerer(display.name, 'setup', [BOX_KEYS[a] for a in step.answers], log)
                 answerer.start()
             err = b''
+            holder = Holder([wine.loader, TROUBLE, 'hold', sc.hold], wine.env(prefix), RUN_LIMIT) \
+                if sc.hold and number == 1 else None
             try:
                 with open(stdout_path, 'wb') as out:
                     code, _, err = wine.run([LAUNCHER, LAUNCH_RESULT, result.module_dir + '\\setup.exe', *step.args], env,
@@ -157,6 +176,8 @@ def run_wine(sc, args, wine, work, log):
                 err = e.stderr
                 raise
             finally:
+                if holder:
+                    r.held = holder.release()
                 with open(os.path.join(work, f'step{number}.stderr'), 'wb') as f:
                     f.write(err)
             # What the spooler answers now, while the prefix's Wine is still up.
