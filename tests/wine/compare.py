@@ -16,7 +16,7 @@ import call_view
 import spooler_listing
 import wine_traces
 from differences import (DRIVER_EXTRAS, NULL_STRINGS, PRINTER_EXTRAS, StepContext, explain_errors, norm_called,
-                         norm_driver_directory, norm_system_directory, norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
+                         norm_config_bytes, norm_driver_passed, norm_driver_directory, norm_system_directory, norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
                          norm_printer, norm_services, norm_spooler_entry, norm_spooler_width, norm_traces)
 from registry import REG_BINARY, REG_DWORD, REG_SZ
 from sides import (DRIVER_NAME, INIFILEMAPPING_KEY, MONITOR_KEY, PORT_KEY, PRINT, PRINTER_DATA_KEY, PRINTER_KEY,
@@ -165,6 +165,11 @@ def check_state(c, side, module_dir, r, step, product, nt, bits=32):
                 and data.get('PrinterData') == (REG_BINARY, product_bytes(product, 'printerdata.dat'))
                 and (state.registry.values(PRINTER_KEY) or {}).get('Default DevMode') == (REG_BINARY, devmode))
         c.check(f'{side}: Quiet set back to 0', state.ini.get('Parameters', {}).get('Quiet') == '0', f'{state.ini}')
+        # PRINTER_ATTRIBUTE_LOCAL on the 9x branch, none on NT: the spooler keeps what setup passed.
+        c.check(f'{side}: printer Attributes as setup passes them',
+                (state.registry.values(PRINTER_KEY) or {}).get('Attributes') ==
+                (REG_DWORD, (0 if nt else 0x40).to_bytes(4, 'little')),
+                show((state.registry.values(PRINTER_KEY) or {}).get('Attributes')))
         # No value more or less than a spooler keeps: a stray value that setup
         # wrote into the printer's or the driver's key would be on both sides.
         extras = set(PRINTER_EXTRAS) if side == 'wine' else set()
@@ -172,7 +177,12 @@ def check_state(c, side, module_dir, r, step, product, nt, bits=32):
         names = set((state.registry.values(PRINTER_KEY) or {}).keys())
         c.check(f'{side}: printer record holds the values of a printer',
                 names - nulls - extras == PRINTER_VALUES - nulls, f'{sorted(names)}')
-        names = set((driver_record(state, nt, bits)[1] or {}).keys())
+        record = driver_record(state, nt, bits)[1] or {}
+        # pDefaultDataType "RAW", pMonitorName NULL: kept as "RAW" and "".
+        c.check(f'{side}: driver record holds the datatype RAW and no monitor',
+                record.get('Datatype') == (REG_SZ, b'RAW\0') and record.get('Monitor') == (REG_SZ, b'\0'),
+                show(record.get('Datatype')) + ' ' + show(record.get('Monitor')))
+        names = set(record.keys())
         extras = set(DRIVER_EXTRAS) if side == 'wine' else set()
         c.check(f'{side}: driver record holds the values of a driver', names - extras == DRIVER_VALUES,
                 f'{sorted(names)}')
@@ -207,16 +217,18 @@ DEPENDENT_FILES_9X = ('msprint.cat LWNT_470.SPD PSCRIPT.DRV PSCRIPT.HLP PSCRIPT.
                       'FONTS.MFM ICONLIB.DLL PSMON.DLL ZTQDRIVER.SPD')
 
 
-def expected_driver(nt):
-    """The DRIVER_INFO_3 that setup passes: cVersion 2; on NT the full paths
-    of the files in the driver directory, on 9x bare names with the
-    PostScript driver's dependent files."""
+def expected_driver(nt, bits=32):
+    """The DRIVER_INFO_3 that setup passes: cVersion 2 and the environment of
+    its branch (the 64-bit test build's own on NT); on NT the full paths of
+    the files in the driver directory, on 9x bare names with the PostScript
+    driver's dependent files."""
     if nt:
-        return {'cVersion': 2, 'pDriverPath': '<DRIVERS>\\pscript.dll', 'pDataFile': '<DRIVERS>\\gs.PPD',
-                'pConfigFile': '<DRIVERS>\\Zentaqui.dll', 'pHelpFile': '<DRIVERS>\\Pscript.hlp',
-                'pDependentFiles': None}
-    return {'cVersion': 2, 'pDriverPath': 'Pscript.drv', 'pDataFile': 'ztqdriver.SPD', 'pConfigFile': 'Pscript.drv',
-            'pHelpFile': 'Pscript.hlp', 'pDependentFiles': DEPENDENT_FILES_9X}
+        return {'cVersion': 2, 'pEnvironment': environment(nt, bits), 'pDriverPath': '<DRIVERS>\\pscript.dll',
+                'pDataFile': '<DRIVERS>\\gs.PPD', 'pConfigFile': '<DRIVERS>\\Zentaqui.dll',
+                'pHelpFile': '<DRIVERS>\\Pscript.hlp', 'pDependentFiles': None}
+    return {'cVersion': 2, 'pEnvironment': environment(nt, bits), 'pDriverPath': 'Pscript.drv',
+            'pDataFile': 'ztqdriver.SPD', 'pConfigFile': 'Pscript.drv', 'pHelpFile': 'Pscript.hlp',
+            'pDependentFiles': DEPENDENT_FILES_9X}
 
 
 def driver_passed(r, result):
@@ -224,7 +236,8 @@ def driver_passed(r, result):
     if r.driver is None:
         return None
     return {k: paths_to_symbols(v, result) if isinstance(v, str) else v for k, v in r.driver.items()
-            if k in ('cVersion', 'pDriverPath', 'pDataFile', 'pConfigFile', 'pHelpFile', 'pDependentFiles')}
+            if k in ('cVersion', 'pEnvironment', 'pDriverPath', 'pDataFile', 'pConfigFile', 'pHelpFile',
+                     'pDependentFiles')}
 
 
 def first_name(names):
@@ -238,7 +251,7 @@ def dependent_files_as_traced(passed):
     return dict(passed, pDependentFiles=first_name(passed['pDependentFiles'])) if passed else passed
 
 
-def check_calls(c, side, r, step, nt, result):
+def check_calls(c, side, r, step, nt, result, bits=32):
     """The outright checks of what a step passed and started, on one side."""
     c.check(f'{side}: message box types', [b[2] for b in r.boxes] == step.expected_box_types(len(r.boxes)),
             f'{[hex(b[2]) if isinstance(b[2], int) else b[2] for b in r.boxes]}')
@@ -248,7 +261,7 @@ def check_calls(c, side, r, step, nt, result):
             all(s[1] == 'Spooler' and (s[0] == 'start' or s[2] == SERVICE_CONTROL_STOP) for s in r.services),
             f'{r.services}')
     if step.install and step.state == 'installed':
-        passed, expected = driver_passed(r, result), expected_driver(nt)
+        passed, expected = driver_passed(r, result), expected_driver(nt, bits if side == 'wine' else 32)
         if side == 'wine' and passed and expected['pDependentFiles']:
             expected['pDependentFiles'] = first_name(expected['pDependentFiles'])
         c.check(f'{side}: AddPrinterDriver got cVersion 2 and the driver\'s files', passed == expected, f'{passed}')
@@ -285,7 +298,7 @@ def compare(sc, wine, sim, product, bits, log):
         c.check('wine: exit status', w.exit_status == wine_exit, f'{w.exit_status}, {wine_exit} expected')
         c.check('sim: exit status', s.exit_code == step.exit & 0xFF, f'{s.exit_code}, {step.exit & 0xFF} expected')
         for side, r, result in (('wine', w, wine), ('sim', s, sim)):
-            check_calls(c, side, r, step, sc.nt, result)
+            check_calls(c, side, r, step, sc.nt, result, bits)
         check_state(c, 'sim', sim.module_dir, s, step, product, sc.nt)
         check_state(c, 'wine', wine.module_dir, w, step, product, sc.nt, bits)
         unexplained, used = explain_errors(ctx, w.errors)
@@ -315,7 +328,7 @@ def compare(sc, wine, sim, product, bits, log):
         c.field('the simulated machine\'s functions that setup called (by the names it records them under)',
                 sorted(set(w.called) & set(boundary)), s.called, norm_called(ctx))
         c.field('AddPrinterDriver\'s DRIVER_INFO', dependent_files_as_traced(driver_passed(w, wine)),
-                dependent_files_as_traced(driver_passed(s, sim)))
+                dependent_files_as_traced(driver_passed(s, sim)), norm_driver_passed(ctx))
         compare_state(c, ctx, w.state, s.state)
         if w.spooler is None or s.spooler is None:
             c.check('spooler listing on both sides', False, f'wine {w.spooler}, sim {s.spooler}')
@@ -341,8 +354,10 @@ def compare_state(c, ctx, wine, sim):
     c.field('printer record', reg_w.values(PRINTER_KEY), reg_s.values(PRINTER_KEY), norm_printer)
     c.field('printer data', reg_w.values(PRINTER_DATA_KEY), reg_s.values(PRINTER_DATA_KEY))
     c.field('Add/Remove Programs entry', reg_w.values(UNINSTALL_KEY), reg_s.values(UNINSTALL_KEY))
-    c.field('IniFileMapping of zentaq.ini', reg_w.has_key(INIFILEMAPPING_KEY), reg_s.has_key(INIFILEMAPPING_KEY))
+    c.field('IniFileMapping of zentaq.ini (its values)', reg_w.values(INIFILEMAPPING_KEY),
+            reg_s.values(INIFILEMAPPING_KEY))
     c.field('configuration file', wine.ini, sim.ini)
+    c.field('configuration file, byte for byte', wine.ini_bytes, sim.ini_bytes, norm_config_bytes(ctx))
     c.field('libraries in the system directory', {k: data_hash(v) for k, v in wine.system_files.items()},
             {k: data_hash(v) for k, v in sim.system_files.items()})
     c.field('files in the driver directory', {k: data_hash(v) for k, v in wine.driver_files.items()},

@@ -152,8 +152,9 @@ DIFFERENCES = {
         'Wine\'s WritePrivateProfileStringA loads the whole file and writes every line back in its own form '
         '(kernel32 profile.c, PROFILE_Load and PROFILE_Save): CR LF line ends, blank lines dropped, blanks around '
         '"=" removed. Windows changes only the line of the key it writes and keeps the others as they were, as '
-        'the simulated machine does. Only for the file that callview writes by hand; there the simulated side '
-        'must have kept its lines, and Wine\'s form of them is required from Wine.'),
+        'the simulated machine does. Only for the file that callview writes by hand, and for a configuration '
+        'file edited by hand before an install; there the simulated side must have kept every line but the one '
+        'setup writes, and Wine\'s form of them is required from Wine.'),
     'port-order': (
         'the install\'s progress traces',
         'Wine\'s spooler lists the ports of a monitor that AddMonitor registered in the running process ahead '
@@ -261,6 +262,39 @@ def norm_log(ctx):
 # The calls with which setup writes a line of its log (CFile: open, seek to
 # the end, write, close).
 LOG_WRITER = ['CloseHandle', 'CreateFileA', 'SetFilePointer', 'WriteFile']
+
+
+def profile_rewritten(data):
+    """A profile file's bytes as Wine's kernel32 writes the whole file back:
+    lines trimmed, blank ones dropped, blanks around '=' removed, CR LF."""
+    out = []
+    for line in data.decode('latin-1').replace('\r', '').split('\n'):
+        line = line.strip()
+        if not line:
+            continue
+        if '=' in line and not line.startswith((';', '[')):
+            name, value = line.split('=', 1)
+            line = name.strip() + '=' + value.strip()
+        out.append(line + '\r\n')
+    return ''.join(out).encode('latin-1')
+
+
+def norm_config_bytes(ctx):
+    """The configuration file edited by hand before an install: the simulated
+    side must keep every line of it but the one setup writes (one line
+    changed), and Wine's whole-file form is read as that (profile-rewritten-whole)."""
+    def normalise(wine, sim):
+        before = ctx.step.config
+        if not (ctx.step.install and before and wine and sim) or wine == sim:
+            return wine, sim, []
+        kept, written = before.split(b'\r\n'), sim.split(b'\r\n')
+        one_line_changed = len(kept) == len(written) and sum(a != b for a, b in zip(kept, written)) == 1
+        if not one_line_changed:
+            return wine, sim + b' (lines not kept as the file had them)', []
+        if wine != profile_rewritten(sim):
+            return wine, sim, []
+        return sim, sim, ['profile-rewritten-whole']
+    return normalise
 
 
 def norm_called(ctx):
@@ -420,6 +454,17 @@ def norm_driver_directory(ctx):
             wine, used = wine[:-4] + '\\w32x86', ['environment-64']
         wine, sim, more = windows_folders(ctx, wine, sim, 'driver-directory-98')
         return wine, sim, used + more
+    return normalise
+
+
+def norm_driver_passed(ctx):
+    """The environment the 64-bit test build passes for its driver, read as
+    the product's (environment-64)."""
+    def normalise(wine, sim):
+        if (ctx.nt and ctx.bits == 64 and wine and sim and wine.get('pEnvironment') == 'Windows x64'
+                and sim.get('pEnvironment') == 'Windows NT x86'):
+            return dict(wine, pEnvironment='Windows NT x86'), sim, ['environment-64']
+        return wine, sim, []
     return normalise
 
 

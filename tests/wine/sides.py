@@ -157,6 +157,7 @@ class State:
     def __init__(self):
         self.registry = registry.Registry()
         self.ini = {}
+        self.ini_bytes = None  # the configuration file as it lies on the disk (None: no file)
         self.system_files = {}  # name -> bytes, product libraries found in the system directory
         self.driver_files = {}  # name -> bytes, product files found in the driver directory
 
@@ -333,7 +334,11 @@ class Holder:
 
 def read_state(root, result):
     state = State()
-    state.ini = read_ini(winelib.host_path(root, 'c:\\zentaq\\res\\zentaq.ini'))
+    ini = winelib.host_path(root, 'c:\\zentaq\\res\\zentaq.ini')
+    state.ini = read_ini(ini)
+    if os.path.exists(ini):
+        with open(ini, 'rb') as f:
+            state.ini_bytes = f.read()
     state.system_files = collect_files(winelib.host_path(root, result.system_dir), SYSTEM_LIBRARIES)
     state.driver_files = collect_files(winelib.host_path(root, result.driver_dir), DRIVER_FILES)
     return state
@@ -386,7 +391,8 @@ def sim_driver_passed(state):
         values = state.registry.values(f'{PRINT}\\Environments\\{env}\\Drivers{sub}\\{DRIVER_NAME}')
         if values is None:
             continue
-        info = {'cVersion': int.from_bytes(values['Version'][1], 'little') if 'Version' in values else None}
+        info = {'cVersion': int.from_bytes(values['Version'][1], 'little') if 'Version' in values else None,
+                'pEnvironment': env}
         for field, name in DRIVER_FIELDS.items():
             data = values.get(name, (None, None))[1]
             if data is None:

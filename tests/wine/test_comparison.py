@@ -78,7 +78,8 @@ def installed(log_tail=(), traces=TRACES):
     r.called = list(INSTALL_CALLS)
     r.log = ['is_winnt = TRUE', 'is_win4 = TRUE', 'Printer Driver Directory: ' + DRIVERS, *log_tail]
     r.stdout = traces
-    r.driver = {'cVersion': 2, 'pDriverPath': DRIVERS + '\\pscript.dll', 'pDataFile': DRIVERS + '\\gs.PPD',
+    r.driver = {'cVersion': 2, 'pEnvironment': 'Windows NT x86', 'pDriverPath': DRIVERS + '\\pscript.dll',
+                'pDataFile': DRIVERS + '\\gs.PPD',
                 'pConfigFile': DRIVERS + '\\Zentaqui.dll', 'pHelpFile': DRIVERS + '\\Pscript.hlp',
                 'pDependentFiles': None}
     r.state.ini = {'Parameters': {'Quiet': '0'}}
@@ -183,7 +184,9 @@ class Faults(unittest.TestCase):
             r.driver['cVersion'] = 3
         def staged(r):
             r.driver['pDriverPath'] = MODULE + '\\res\\drivedir\\pscript.dll'
-        for fault in (version_3, staged):
+        def foreign(r):
+            r.driver['pEnvironment'] = 'Windows 4.0'
+        for fault in (version_3, staged, foreign):
             self.assertCaught(self.install(fault, on_both=True), 'wine: AddPrinterDriver got cVersion 2')
             self.assertCaught(self.install(fault, on_both=True), 'sim: AddPrinterDriver got cVersion 2')
             self.assertCaught(self.install(fault), 'AddPrinterDriver\'s DRIVER_INFO')

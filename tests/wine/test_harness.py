@@ -365,6 +365,18 @@ class Differences(unittest.TestCase):
         self.assertTrue(ctx.driver_files_missing)
         self.assertFalse(context(trouble=[sides.Trouble('missing', 'Pscript.hlp')]).driver_files_missing)
 
+    def test_configuration_file_edited_by_hand(self):
+        before = b'; note\r\n[A]\r\nK = 1\r\n\r\n[Parameters]\r\nQuiet = "1"\r\n'
+        kept = b'; note\r\n[A]\r\nK = 1\r\n\r\n[Parameters]\r\nQuiet=0\r\n'
+        wine = b'; note\r\n[A]\r\nK=1\r\n[Parameters]\r\nQuiet=0\r\n'
+        ctx = context()
+        ctx.step.config = before
+        normalise = differences.norm_config_bytes(ctx)
+        self.assertEqual(self.absorbed(normalise, wine, kept), ['profile-rewritten-whole'])
+        # The simulated side in Wine's form, or with a line more changed: a difference.
+        self.assertIsNone(self.absorbed(normalise, wine, wine))
+        self.assertIsNone(self.absorbed(normalise, wine, kept.replace(b'K = 1', b'K=1')))
+
     def test_answers_of_one_system_hold_both_ways(self):
         wine = ['write profile without a section\t0\t2']
         for system, sim, absorbed in (('nt4', ['write profile without a section\t0\t87'], True),

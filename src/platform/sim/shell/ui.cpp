@@ -70,6 +70,9 @@ bool TakeQueuedAnswer(int* answer) {
 
 bool AskTerminal(UINT type, int* answer) {
   if (!isatty(0)) return false;
+  // Taking the queue kept the lock: a person at the terminal may take
+  // minutes, and other programs (winsim show, winsim answer) run meanwhile.
+  winsim::LetOthersRun();
   for (;;) {
     fprintf(stderr, "[%s] ", Choices(type));
     fflush(stderr);
@@ -96,12 +99,7 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
   fflush(stderr);
   winsim::LetOthersRun();  // the box waits for its answer
   int answer = 0;
-  if (!TakeQueuedAnswer(&answer)) {
-    // Taking the queue kept the lock: a person at the terminal may take
-    // minutes, and other programs (winsim show, winsim answer) run meanwhile.
-    winsim::LetOthersRun();
-    if (!AskTerminal(type, &answer)) answer = DefaultAnswer(type);
-  }
+  if (!TakeQueuedAnswer(&answer) && !AskTerminal(type, &answer)) answer = DefaultAnswer(type);
   char type_text[16];
   snprintf(type_text, sizeof type_text, "0x%X", type);
   winsim::Journal({"MessageBox", shown_caption, type_text, shown_text, std::to_string(answer)});
