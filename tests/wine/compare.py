@@ -257,6 +257,12 @@ def check_calls(c, side, r, step, nt, result, bits=32):
             f'{[hex(b[2]) if isinstance(b[2], int) else b[2] for b in r.boxes]}')
     c.check(f'{side}: processes started', r.processes == step.expected_processes(),
             f'{r.processes}, {step.expected_processes()} expected')
+    # After the Add/Remove Programs entry is deleted, and only then:
+    # SHCNE_CREATE | SHCNE_MKDIR | SHCNE_RMDIR, SHCNF_IDLIST, no item.
+    if step.state != 'trouble':
+        expected = [(0x1A, 0, True)] if step.state == 'removed' else []
+        c.check(f'{side}: shell notified once where the entry was deleted, with 0x1A, flags 0, no item',
+                r.notifications == expected, f'{r.notifications}')
     c.check(f'{side}: every service request a stop or start of "Spooler"',
             all(s[1] == 'Spooler' and (s[0] == 'start' or s[2] == SERVICE_CONTROL_STOP) for s in r.services),
             f'{r.services}')
@@ -321,6 +327,7 @@ def compare(sc, wine, sim, product, bits, log):
                 norm_traces(ctx))
         c.field('message boxes (caption, text, type, answer)', w.boxes, s.boxes)
         c.field('the file held by another program during the step (programs/trouble.cpp)', w.held, s.held)
+        c.field('shell notifications (event mask, flags, both items NULL)', w.notifications, s.notifications)
         c.field('spooler service requests (and whether each succeeded)', w.services, s.services, norm_services)
         c.field('processes started (command line, creation flags, STARTUPINFO dwFlags, wShowWindow)',
                 w.processes, s.processes)

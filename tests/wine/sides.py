@@ -171,6 +171,7 @@ class StepResult:
         self.stdout = ''
         self.boxes = []         # (caption, text, type, answer) in order
         self.services = []      # ('control', service, code, succeeded) | ('start', service, succeeded) in order
+        self.notifications = []  # (event mask, flags, both items NULL) of each SHChangeNotify, in order
         self.processes = []     # (command line, creation flags, STARTUPINFO dwFlags, wShowWindow) in order
         self.driver = None      # the DRIVER_INFO that AddPrinterDriver got: {'cVersion': N, 'pDriverPath': ...}
         self.spooler = None     # what the spooler answers afterwards (spooler_listing.Listing)
@@ -372,6 +373,9 @@ def read_journal(lines, s):
             s.boxes.append((fields[1], fields[3], int(fields[2], 16), ANSWERS.get(int(fields[4]), int(fields[4]))))
         elif fields[0] == 'ControlService' and len(fields) >= 4:
             s.services.append(('control', fields[1], int(fields[2]), fields[3] == '0'))
+        elif fields[0] == 'SHChangeNotify' and len(fields) >= 3:
+            # The simulated shell journals calls whose items are NULL (setup names none).
+            s.notifications.append((int(fields[1], 16), int(fields[2], 16), True))
         elif fields[0] == 'StartService' and len(fields) >= 3:
             s.services.append(('start', fields[1], fields[2] == '0'))
         elif fields[0] == 'CreateProcess' and len(fields) >= 5:

@@ -222,6 +222,13 @@ class Faults(unittest.TestCase):
             r.boxes = [('setup', 'the last words', sides.MB_OK | 0x40, 'ok')]
         self.assertCaught(self.install(other_icon, on_both=True), 'message box types')
 
+    def test_shell_notifications(self):
+        def notified(r):
+            r.notifications = [(0x1A, 0, True)]
+        # An install notifies nothing: on both sides alike, or on one.
+        self.assertCaught(self.install(notified, on_both=True), 'shell notified once')
+        self.assertCaught(self.install(notified), 'shell notifications')
+
     def test_processes(self):
         def readme(r):
             r.processes = [(sides.README_COMMAND, sides.CREATE_NEW_PROCESS_GROUP, 0, sides.SW_SHOWNORMAL)]

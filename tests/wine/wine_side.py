@@ -104,6 +104,7 @@ def read_step(r, stderr, launch, started, answerer, step, image):
     lines = wine_traces.process_lines(stderr, launch['pid'])
     calls = wine_traces.relay_calls(lines)
     r.services = wine_traces.services(calls)
+    r.notifications = wine_traces.notifications(calls)
     r.boxes = wine_traces.message_boxes(calls, wine_traces.box_texts(lines))
     r.processes = wine_traces.processes(calls, wine_traces.read_started(started))
     r.driver = wine_traces.driver_info(lines)

@@ -25,7 +25,7 @@ import struct
 # HKCU\Software\Wine\Debug, RelayInclude), with the boundary functions
 # below. Only calls into Wine's built-in libraries are relayed, which these
 # are.
-RELAY_INCLUDE = ['MessageBoxA', 'OpenServiceA', 'ControlService', 'StartServiceA', 'CreateProcessA']
+RELAY_INCLUDE = ['MessageBoxA', 'OpenServiceA', 'ControlService', 'StartServiceA', 'CreateProcessA', 'SHChangeNotify']
 
 # The simulated machine records the first call of each of its faultable
 # functions under the name that its sources give it (Fault, Enter and
@@ -128,6 +128,12 @@ def _low32(value):
     # the whole register, whose upper half is left over from earlier work.
     # Handles that Wine gives out fit in 32 bits too.
     return value & 0xFFFFFFFF if isinstance(value, int) else value
+
+
+def notifications(calls):
+    """The shell notifications: (event mask, flags, whether both items were NULL)."""
+    return [(_low32(args[0]), _low32(args[1]), _low32(args[2]) == 0 and _low32(args[3]) == 0)
+            for function, args, _ in calls if function == 'SHChangeNotify' and len(args) >= 4]
 
 
 def services(calls):
