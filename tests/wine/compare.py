@@ -257,6 +257,11 @@ def check_calls(c, side, r, step, nt, result, bits=32):
             f'{[hex(b[2]) if isinstance(b[2], int) else b[2] for b in r.boxes]}')
     c.check(f'{side}: processes started', r.processes == step.expected_processes(),
             f'{r.processes}, {step.expected_processes()} expected')
+    if side == 'wine':
+        # Setup's own environment block (GetEnvironmentStrings), no handles
+        # inherited, no current folder: the relay trace shows them.
+        c.check('wine: processes started with setup\'s environment, inheriting nothing, in no given folder',
+                all(p == (False, True, None) for p in r.process_contexts), f'{r.process_contexts}')
     # After the Add/Remove Programs entry is deleted, and only then:
     # SHCNE_CREATE | SHCNE_MKDIR | SHCNE_RMDIR, SHCNF_IDLIST, no item.
     if step.state != 'trouble':

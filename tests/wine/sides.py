@@ -173,6 +173,7 @@ class StepResult:
         self.services = []      # ('control', service, code, succeeded) | ('start', service, succeeded) in order
         self.notifications = []  # (event mask, flags, both items NULL) of each SHChangeNotify, in order
         self.processes = []     # (command line, creation flags, STARTUPINFO dwFlags, wShowWindow) in order
+        self.process_contexts = []  # Wine's side: (inherit flag, environment given, current folder) of each
         self.driver = None      # the DRIVER_INFO that AddPrinterDriver got: {'cVersion': N, 'pDriverPath': ...}
         self.spooler = None     # what the spooler answers afterwards (spooler_listing.Listing)
         self.calls = []         # what the calls outside the spooler answer afterwards (call_view)

@@ -107,6 +107,7 @@ def read_step(r, stderr, launch, started, answerer, step, image):
     r.notifications = wine_traces.notifications(calls)
     r.boxes = wine_traces.message_boxes(calls, wine_traces.box_texts(lines))
     r.processes = wine_traces.processes(calls, wine_traces.read_started(started))
+    r.process_contexts = wine_traces.process_contexts(calls)
     r.driver = wine_traces.driver_info(lines)
     r.errors = wine_traces.errors(lines)
     r.called = wine_traces.called_from(lines, image)

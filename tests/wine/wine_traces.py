@@ -185,6 +185,14 @@ def processes(calls, started):
     return out
 
 
+def process_contexts(calls):
+    """What each CreateProcessA call passed besides the command line: (the
+    inherit flag, whether an environment block was given, the current folder
+    or None)."""
+    return [(bool(_low32(args[4])), bool(_low32(args[6])), args[7] if isinstance(args[7], str) else None)
+            for function, args, _ in calls if function == 'CreateProcessA' and len(args) >= 8]
+
+
 def read_started(text):
     """The stand-in's records: (command line, dwFlags, wShowWindow)."""
     records = []
