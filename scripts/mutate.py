@@ -106,7 +106,7 @@ JUDGES = {
 # mutant of the program's sources) and the Windows helpers.
 WINE_BUILT = ['setup_windows64', 'wine_helpers_64']
 # The harness's programs over the simulated machine, built with its sources.
-WINE_SIM_PROGRAMS = ['spoolview', 'callview']
+WINE_SIM_PROGRAMS = ['spoolview', 'callview', 'trouble']
 
 # The simulated machine's folders, one per Windows area.
 SIM_AREAS = ['core', 'registry', 'files', 'profile', 'processes', 'spooler', 'services', 'shell']

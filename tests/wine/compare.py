@@ -165,6 +165,7 @@ def check_state(c, side, module_dir, r, step, product, nt, bits=32):
                 and data.get('PrinterData') == (REG_BINARY, product_bytes(product, 'printerdata.dat'))
                 and (state.registry.values(PRINTER_KEY) or {}).get('Default DevMode') == (REG_BINARY, devmode))
         c.check(f'{side}: Quiet set back to 0', state.ini.get('Parameters', {}).get('Quiet') == '0', f'{state.ini}')
+        c.check(f'{side}: no IniFileMapping of zentaq.ini', not state.registry.has_key(INIFILEMAPPING_KEY))
         # PRINTER_ATTRIBUTE_LOCAL on the 9x branch, none on NT: the spooler keeps what setup passed.
         c.check(f'{side}: printer Attributes as setup passes them',
                 (state.registry.values(PRINTER_KEY) or {}).get('Attributes') ==
@@ -310,6 +311,9 @@ def compare(sc, wine, sim, product, bits, log):
         c.check('sim: exit status', s.exit_code == step.exit & 0xFF, f'{s.exit_code}, {step.exit & 0xFF} expected')
         for side, r, result in (('wine', w, wine), ('sim', s, sim)):
             check_calls(c, side, r, step, sc.nt, result, bits)
+        if step.log is not None:
+            added = [paths_to_symbols(line, sim) for line in s.log]
+            c.check('sim: setup log as Windows leaves it', added == step.log, f'{added}')
         check_state(c, 'sim', sim.module_dir, s, step, product, sc.nt)
         check_state(c, 'wine', wine.module_dir, w, step, product, sc.nt, bits)
         unexplained, used = explain_errors(ctx, w.errors)

@@ -40,6 +40,24 @@ FAULTS = [
     ('src/install/printer_data.cpp', '    if (read) SetBinary(printer, names::kDefaultDevModeValue, content);',
      '    if (read) { SetBinary(printer, names::kDefaultDevModeValue, content); SetBinary(printer, "DevMode", content); }',
      'a stray value written into the printer\'s key'),
+    # One for each scenario where setup meets trouble or runs on another system.
+    ('src/support/file_copy.cpp', '  WriteSetupLog(text);', '  (void)text;', 'a failed copy not logged'),
+    ('src/app/texts.h', '"CopyFile InFile.Open Failed: %s"', '"CopyFile InFile Failed: %s"',
+     'a missing source logged in other words'),
+    ('src/install/upgrade_guard.cpp', '    UninstallPrinter(TRUE);', '    (void)0;',
+     'a library that can\'t be deleted taken for a reboot at once, without the quiet uninstall'),
+    ('src/install/upgrade_guard.cpp', '    RegDeleteKeyA(printers, names::kPrinter);', '    (void)printers;',
+     'the key of an earlier printer "ZENTAQ" left: the printer on another driver stays'),
+    ('src/install/file_staging.cpp', '    RegDeleteKeyA(mapping, names::kIniFileMappingSubkey);', '    (void)mapping;',
+     'a stale IniFileMapping of zentaq.ini left in place'),
+    ('src/uninstall/uninstall.cpp', '  LogCode(texts::kLogDeletePrinterDriver, GetLastError());', '  (void)0;',
+     'the refused driver deletion not logged'),
+    ('src/install/environment.cpp', 'static_cast<BYTE>(version & 0xFF) >= 4', 'static_cast<BYTE>(version & 0xFF) >= 5',
+     'is_win4 cleared on version 4 (NT 4.0, 95, 98, Me)'),
+    ('src/install/environment.cpp', '(version & 0x80000000u) == 0 ?', '(version & 0x80000000u) == 0 && (version & 0xFF00u) ?',
+     'is_winnt cleared on a minor version 0 (NT 4.0, 2000)'),
+    ('src/install/environment.cpp', 'static_cast<BYTE>(version & 0xFF) >= 4', '(version & 0xFFFFu) >= 0x0A04u',
+     'is_win4 read from the whole version word (cleared on 95, NT 4.0, 2000)'),
 ]
 
 

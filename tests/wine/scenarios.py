@@ -45,6 +45,9 @@ FAILURE = 1603          # an install that ends early
 INSTALLED_NO = 1602     # the uninstall question answered No
 REBOOT = 3010           # the first uninstall run on 9x asks for a reboot
 SETUP_LOG = sides.SETUP_LOG
+# The first lines of an NT install's log, and the driver refused for want of its files.
+FIRST_LINES = ['is_winnt = TRUE', 'is_win4 = TRUE', 'Printer Driver Directory: <DRIVERS>']
+REFUSED_DRIVER = ['AddPrinterDriver: 2', 'AddPrinter: 1797']
 
 SCENARIOS = {s.name: s for s in [
     Scenario('install_xp', 'xp', [Step()]),
@@ -90,26 +93,32 @@ SCENARIOS = {s.name: s for s in [
                                     Step(['uninstall'], ['yes', 'ok'], before='reboot', state='removed')]),
     # Trouble on the way, made for real on both sides. A staged file missing:
     # the driver file, the printer description (the data file), the help file.
-    *[Scenario(f'install_missing_{label}_xp', 'xp', [Step(exit=exit, state='trouble')],
+    *[Scenario(f'install_missing_{label}_xp', 'xp', [Step(exit=exit, state='trouble', log=[
+        *FIRST_LINES, f'CopyFile InFile.Open Failed: <MODULE>\\res\\drivedir\\{name}', *refused])],
                trouble=[Trouble('missing', name)])
-      for label, name, exit in (('pscript', 'Pscript.dll', FAILURE), ('ppd', 'gs.PPD', FAILURE),
-                                ('help', 'Pscript.hlp', 0))],
+      for label, name, exit, refused in (('pscript', 'Pscript.dll', FAILURE, REFUSED_DRIVER),
+                                         ('ppd', 'gs.PPD', FAILURE, REFUSED_DRIVER), ('help', 'Pscript.hlp', 0, []))],
     # The monitor library of an earlier install in the system directory,
-    # read-only: the copy over it fails with 5.
-    Scenario('install_readonly_library_xp', 'xp', [Step(answers=['ok'], exit=REBOOT, state='trouble')],
+    # read-only: the upgrade guard can't delete it, takes it for one the
+    # spooler holds, uninstalls quietly (nothing there to remove) and, the
+    # library still there, ends with the reboot message.
+    Scenario('install_readonly_library_xp', 'xp', [Step(answers=['ok'], exit=REBOOT, state='trouble', log=[
+        'is_winnt = TRUE', 'is_win4 = TRUE', 'DeletePrinterDriver: 1797', 'DeleteMonitor: 3000'])],
              trouble=[Trouble('earlier', 'ztqmon.dll'), Trouble('readonly', '<SYSTEM>\\ztqmon.dll')]),
     # The setup log read-only, or held open by another program that shares
     # nothing: the install goes on and its lines are dropped.
-    Scenario('install_readonly_log_xp', 'xp', [Step(state='trouble')],
+    Scenario('install_readonly_log_xp', 'xp', [Step(state='trouble', log=['earlier run'])],
              trouble=[Trouble('file', SETUP_LOG, b'01-02-05: 08:00earlier run\r\n'), Trouble('readonly', SETUP_LOG)]),
-    Scenario('install_held_log_xp', 'xp', [Step(state='trouble')], hold=SETUP_LOG),
-    # A printer "ZENTAQ" on another driver and port before the install.
-    Scenario('install_printer_elsewhere_xp', 'xp', [Step(state='trouble')], trouble=[Trouble('run', 'printer')]),
-    # An IniFileMapping of zentaq.ini that an earlier version left.
-    Scenario('install_stale_mapping_xp', 'xp', [Step()], trouble=[Trouble('run', 'mapping')]),
+    Scenario('install_held_log_xp', 'xp', [Step(state='trouble', log=[])], hold=SETUP_LOG),
+    # A printer "ZENTAQ" on another driver and port before the install: the
+    # guard clears its key and the install adds the product's.
+    Scenario('install_printer_elsewhere_xp', 'xp', [Step(log=FIRST_LINES)], trouble=[Trouble('run', 'printer')]),
+    # An IniFileMapping of zentaq.ini that an earlier version left: removed.
+    Scenario('install_stale_mapping_xp', 'xp', [Step(log=FIRST_LINES)], trouble=[Trouble('run', 'mapping')]),
     # A half-done earlier install (monitor and port record, no driver, no
-    # printer), uninstalled.
-    Scenario('uninstall_half_done_xp', 'xp', [Step(['uninstall'], ['yes', 'ok'], state='trouble')],
+    # printer), uninstalled: only the missing driver is refused.
+    Scenario('uninstall_half_done_xp', 'xp', [Step(['uninstall'], ['yes', 'ok'], state='removed',
+                                                   log=['DeletePrinterDriver: 1797'])],
              trouble=[Trouble('run', 'monitor')]),
     # The other target systems: the NT branch on NT 4.0 and 2000 (whose
     # Windows folder is C:\WINNT), the 9x branch on 95 and Me.
@@ -212,6 +221,9 @@ def cmd_run(args):
 JUDGE_ORDER = ['install_xp', 'install_shipped_98', 'install_edited_xp', 'install_marked_xp', 'command_line_xp',
                'install_98', 'install_readme_xp', 'install_98_no_pscript',
                'uninstall_no_xp', 'reinstall_xp', 'uninstall_xp', 'uninstall_nt4', 'uninstall_2000',
+               'install_missing_help_xp', 'install_missing_ppd_xp', 'install_missing_pscript_xp',
+               'install_held_log_xp', 'install_readonly_log_xp', 'install_readonly_library_xp',
+               'install_printer_elsewhere_xp', 'install_stale_mapping_xp', 'uninstall_half_done_xp',
                'uninstall_slow_xp', 'uninstall_98', 'uninstall_95', 'uninstall_me']
 
 

@@ -73,11 +73,13 @@ class Step:
     Quiet value an install finds in the configuration file (1: no readme
     page; None: no configuration file, as the product ships); `config`: the
     configuration file's bytes where they aren't the plain section with
-    Quiet alone (a file edited by hand)."""
+    Quiet alone (a file edited by hand); `log`: the setup log lines that the
+    step must add on the simulated side, as Windows answers (the run's
+    folders as <MODULE>, <DRIVERS>, <SYSTEM>), where the step meets trouble."""
 
-    def __init__(self, args=(), answers=(), exit=0, state='installed', before=None, quiet=1, config=None):
+    def __init__(self, args=(), answers=(), exit=0, state='installed', before=None, quiet=1, config=None, log=None):
         self.args, self.answers, self.exit, self.state, self.before = list(args), list(answers), exit, state, before
-        self.quiet, self.config = quiet, config
+        self.quiet, self.config, self.log = quiet, config, log
 
     @property
     def install(self):
