@@ -123,20 +123,27 @@ BY_HAND_LAST = 'profile file by hand, last section bytes'
 ADDED_FIRST = 'Added=three\\r\\n'
 
 
-def wine_profile_form(text):
-    """A profile file as Wine writes it back whole after any change: its
-    lines trimmed, blank ones dropped, blanks around '=' removed, each line
-    ended with CR LF (the escapes \\r and \\n as callview prints them)."""
+def profile_rewritten(data):
+    """A profile file's bytes as Wine's kernel32 writes the whole file back
+    after any change: lines trimmed, blank ones dropped, blanks around '='
+    removed, each line ended with CR LF."""
     out = []
-    for line in text.replace('\\r', '').split('\\n'):
+    for line in data.decode('latin-1').replace('\r', '').split('\n'):
         line = line.strip()
         if not line:
             continue
         if '=' in line and not line.startswith((';', '[')):
             name, value = line.split('=', 1)
             line = name.strip() + '=' + value.strip()
-        out.append(line + '\\r\\n')
-    return ''.join(out)
+        out.append(line + '\r\n')
+    return ''.join(out).encode('latin-1')
+
+
+def wine_profile_form(text):
+    """profile_rewritten of a file as callview prints it (the escapes \\r
+    and \\n for its line ends)."""
+    real = text.replace('\\r', '\r').replace('\\n', '\n').encode('latin-1')
+    return profile_rewritten(real).decode('latin-1').replace('\r', '\\r').replace('\n', '\\n')
 
 
 def kept_as_written(label, text, as_written):

@@ -9,6 +9,7 @@ the names of the differences it used.
 """
 import re
 
+from call_view import profile_rewritten
 from registry import REG_DWORD, REG_SZ
 from sides import SETUP_LOG
 
@@ -262,21 +263,6 @@ def norm_log(ctx):
 # The calls with which setup writes a line of its log (CFile: open, seek to
 # the end, write, close).
 LOG_WRITER = ['CloseHandle', 'CreateFileA', 'SetFilePointer', 'WriteFile']
-
-
-def profile_rewritten(data):
-    """A profile file's bytes as Wine's kernel32 writes the whole file back:
-    lines trimmed, blank ones dropped, blanks around '=' removed, CR LF."""
-    out = []
-    for line in data.decode('latin-1').replace('\r', '').split('\n'):
-        line = line.strip()
-        if not line:
-            continue
-        if '=' in line and not line.startswith((';', '[')):
-            name, value = line.split('=', 1)
-            line = name.strip() + '=' + value.strip()
-        out.append(line + '\r\n')
-    return ''.join(out).encode('latin-1')
 
 
 def norm_config_bytes(ctx):

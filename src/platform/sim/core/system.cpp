@@ -27,34 +27,37 @@ void SetLastError(DWORD code) { last_error = code; }
 
 DWORD GetVersion() { return winsim::Machine::Get().os().version; }
 
-// Too small a buffer: the size needed (with the terminator) comes back and the
-// buffer is left alone; the last error stays as it was.
+namespace {
+
+// A folder of the system into the caller's buffer. Too small a buffer: the
+// size needed (with the terminator) comes back and the buffer is left alone;
+// the last error stays as it was.
+UINT CopyFolder(const char* folder, LPSTR buffer, UINT size) {
+  UINT length = static_cast<UINT>(strlen(folder));
+  if (!buffer || size <= length) return length + 1;
+  memcpy(buffer, folder, length + 1);
+  return length;
+}
+
+}  // namespace
+
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
   DWORD code;
   if (winsim::Fault("GetSystemDirectoryA", &code)) {
     SetLastError(code);
     return 0;
   }
-  std::string directory = winsim::Machine::Get().os().system_dir;
-  UINT length = static_cast<UINT>(directory.size());
-  if (!buffer || size <= length) return length + 1;
-  memcpy(buffer, directory.c_str(), length + 1);
-  return length;
+  return CopyFolder(winsim::Machine::Get().os().system_dir, buffer, size);
 }
 
-// The Windows folder (C:\WINDOWS, or C:\WINNT on NT 4.0 and 2000), with the
-// same answers for a buffer too small as GetSystemDirectoryA.
+// The Windows folder: C:\WINDOWS, or C:\WINNT on NT 4.0 and 2000.
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
   DWORD code;
   if (winsim::Fault("GetWindowsDirectoryA", &code)) {
     SetLastError(code);
     return 0;
   }
-  std::string directory = winsim::Machine::Get().os().windows;
-  UINT length = static_cast<UINT>(directory.size());
-  if (!buffer || size <= length) return length + 1;
-  memcpy(buffer, directory.c_str(), length + 1);
-  return length;
+  return CopyFolder(winsim::Machine::Get().os().windows, buffer, size);
 }
 
 // Too small a buffer, as every system up to XP answers: the name is cut to
