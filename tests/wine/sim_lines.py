@@ -41,6 +41,7 @@ def main():
                                   sim_setup=os.path.join(build, 'setup'), product=os.path.join(ROOT, 'product'),
                                   sim_spoolview=os.path.join(build, 'tests', 'spoolview'),
                                   sim_callview=os.path.join(build, 'tests', 'callview'),
+                                  sim_trouble=os.path.join(build, 'tests', 'trouble'),
                                   monitor_dll=os.path.join(args.helpers, 'ztqmon.dll'),
                                   ui_dll=os.path.join(args.helpers, 'ztqui.dll'))
     for sc in scenarios.SCENARIOS.values():
