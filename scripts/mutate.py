@@ -45,7 +45,9 @@ from mutants import all_sites, apply, norm  # noqa: E402
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EQUIVALENT_FILE = os.path.join(ROOT, 'scripts', 'mutate-equivalent.txt')
 BUILD_LIMIT = 600
-TEST_LIMIT = 180
+# A judge's time limit: the Wine judge runs every 64-bit scenario of a mutant
+# that survives (about 3 minutes, two at a time), each Wine run limited itself.
+TEST_LIMIT = 600
 
 
 class Target:
