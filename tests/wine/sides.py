@@ -141,6 +141,7 @@ class StepResult:
         self.calls = []         # what the calls outside the spooler answer afterwards (call_view)
         self.errors = []        # Wine's err channel, setup's own process
         self.called = []        # the simulated machine's functions that setup called, by name, each once
+        self.image_calls = []   # Wine's side: the relayed calls that setup.exe's image made, in order
         self.wine_errors = ''   # Wine's err channel, every process, for the differences that show there
         self.notes = []
         self.state = State()

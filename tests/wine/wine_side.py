@@ -78,6 +78,8 @@ def stage(sc, args, prefix, info):
     # The relay trace shows the calls named there, with their arguments.
     registry.set_reg_string(os.path.join(prefix, 'user.reg'), 'Software\\Wine\\Debug', 'RelayInclude',
                             ';'.join(wine_traces.RELAY_INCLUDE + wine_traces.boundary_names()))
+    registry.set_reg_string(os.path.join(prefix, 'user.reg'), 'Software\\Wine\\Debug', 'RelayExclude',
+                            ';'.join(wine_traces.RELAY_EXCLUDE))
     return zentaq
 
 
@@ -107,7 +109,8 @@ def read_step(r, stderr, launch, started, answerer, step, image):
     r.processes = wine_traces.processes(calls, wine_traces.read_started(started))
     r.driver = wine_traces.driver_info(lines)
     r.errors = wine_traces.errors(lines)
-    r.called = wine_traces.called_from(lines, image)
+    r.image_calls = wine_traces.image_calls(lines, image)
+    r.called = sorted({c[0] for c in r.image_calls})
     if answerer and (len(answerer.answered) != len(step.answers) or answerer.unanswered):
         r.notes.append(f'{len(answerer.answered)} message boxes answered, {len(step.answers)} expected, '
                        f'{len(answerer.unanswered)} more shown')
