@@ -29,15 +29,15 @@ DEBIAN_WINE64 = '/usr/lib/wine/wine64'
 # Every Wine process runs without address space randomisation (the
 # ADDR_NO_RANDOMIZE personality, which its children and the wineserver it
 # starts inherit). As a process starts, Wine maps the Windows shared user
-# data at the fixed address 0x7ffe0000 (virtual_alloc_first_teb in ntdll);
-# the kernel places the process's brk heap at a random address in the
-# gigabyte above Wine's preloader (0x7d000000 on), and where it lands on
-# 0x7ffe0000 that map fails: "err:virtual:virtual_alloc_first_teb wine:
-# failed to map the shared user data: c0000018", then exit(1). Now and then
-# a process of a run ended so at its start: a view program under
-# WINEDEBUG=-all, with exit code 1 and no output at all; setup.exe, whose
-# CreateProcess failed with 1359. Without randomisation the heap lies right
-# after the loader (0x7d005000), every time.
+# data at the fixed address 0x7ffe0000 (virtual_alloc_first_teb in ntdll); a
+# start that finds it taken logs "err:virtual:virtual_alloc_first_teb wine:
+# failed to map the shared user data: c0000018" and calls exit(1). With
+# randomisation the kernel lays each process out afresh around that address
+# (its brk heap lands anywhere in the gigabyte above Wine's preloader), and
+# now and then a process of a run ended so at its start: a view program
+# under WINEDEBUG=-all, with exit code 1 and no output at all; setup.exe,
+# whose CreateProcess from the launcher failed with 1359. Without it every
+# process has the same layout (the heap right after the loader, 0x7d005000).
 FIXED_LAYOUT = ['setarch', '-R']
 
 
