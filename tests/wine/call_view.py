@@ -6,9 +6,11 @@ import views
 
 # Wine's answer for the spooler service where the step started none: it is
 # started on demand, so it has never run (SERVICE_STOPPED, and
-# ERROR_SERVICE_NEVER_STARTED as its exit code).
+# ERROR_SERVICE_NEVER_STARTED as its exit code); Windows' spooler runs from
+# boot (SERVICE_RUNNING, exit code 0).
 SPOOLER_STATUS = 'service status'
 NEVER_STARTED = ['1', '-', '1', '1077']
+RUNNING = ['1', '-', '4', '0']
 
 
 def lines_of(data, failed):
@@ -108,8 +110,10 @@ def norm_calls(started_on_wine, nt, system=None):
         if started_on_wine:
             return wine, sim, used
         for i, line in enumerate(sim):
-            if line.split('\t')[0] == SPOOLER_STATUS:
-                sim[i] = '\t'.join([SPOOLER_STATUS, *NEVER_STARTED])
+            label, *fields = line.split('\t')
+            if label == SPOOLER_STATUS:
+                sim[i] = '\t'.join([SPOOLER_STATUS, *NEVER_STARTED]) if fields == RUNNING else \
+                    line + ' (Windows: ' + ' '.join(RUNNING) + ')'
                 used.append('spooler-service-not-started')
         return wine, sim, used
     return normalise

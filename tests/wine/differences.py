@@ -38,8 +38,11 @@ DIFFERENCES = {
         'Wine 8.0 answers 2 whatever version it reports. On NT 4.0 the simulated side must answer 87.'),
     'stdout-line-ends': (
         'progress traces',
-        'The Windows C runtime writes standard output in text mode, so each "\\n" of a trace reaches a file as '
-        'CR LF; the POSIX build writes LF. Compared with CR LF read as LF.'),
+        'The Windows C runtime writes standard output in text mode, so each "\\n" of a trace reaches a file as CR '
+        'LF (text mode, "carriage return-line feed combinations are translated into a single line feed on input, '
+        'and line feed characters are translated to carriage return-line feed combinations on output": _setmode '
+        'in the C runtime\'s documentation); the POSIX build writes LF. Compared with each LF of the simulated '
+        'side\'s output taken as CR LF: a LF that reached Wine\'s file without its CR is a difference.'),
     'environment-64': (
         'driver record key, driver directory',
         'The x86_64 test build is a 64-bit process: Windows (and Wine) give it the driver directory and '
@@ -71,26 +74,32 @@ DIFFERENCES = {
         'Parameters, Separator File, Share Name); Windows writes them all, empty, as the simulated spooler '
         'does.'),
     'printer-exists-unseen': (
-        'the reinstall\'s setup log and progress traces',
+        'the reinstall\'s setup log, progress traces and the functions that setup called',
         'Wine\'s AddPrinterW looks for an existing printer by querying a subkey named "Attributes" of its key '
-        '(RegQueryValueW) instead of the value, so it never sees one: it writes the printer\'s values again, '
-        'opens the printer and returns its handle, and setup traces "Closing printer". Windows and the simulated '
-        'spooler refuse with 1802 (ERROR_PRINTER_ALREADY_EXISTS), which setup logs as "AddPrinter: 1802". Only '
-        'where Wine\'s printer key was there before the run; there Wine\'s form is required.'),
+        '(RegQueryValueW) instead of the value, so it never sees one: it writes the printer\'s values again, opens '
+        'the printer and returns its handle, and setup traces "Closing printer" and calls ClosePrinter. Windows '
+        'and the simulated spooler refuse with 1802 (ERROR_PRINTER_ALREADY_EXISTS: MS-RPRN 3.1.4.2.3 '
+        'RpcAddPrinter), which setup logs as "AddPrinter: 1802", and setup has no printer to close. Only where '
+        'Wine\'s printer key was there before the run; there Wine\'s form is required, and the simulated side\'s '
+        'refusal.'),
     'delete-printer-last-error': (
         'the uninstall\'s setup log',
-        'Wine\'s DeletePrinter, having deleted the printer, looks for the default printer (GetDefaultPrinterW, '
-        'the "device" key of win.ini\'s [windows] section) to clear it if it was this one; with no default '
-        'printer that lookup fails with ERROR_FILE_NOT_FOUND, and DeletePrinter returns TRUE with the thread\'s '
-        'last error 2. Setup clears the last error before the call and logs what it holds after it, so it logs '
-        '"startrpc: 2" where Windows and the simulated spooler leave 0 and setup logs nothing. Only where Wine\'s '
-        'printer key was there before the uninstall and gone after it; there Wine\'s form is required.'),
+        'Wine\'s DeletePrinter, having deleted the printer, looks for the default printer (GetDefaultPrinterW, the '
+        '"device" key of win.ini\'s [windows] section) to clear it if it was this one; with no default printer '
+        'that lookup fails with ERROR_FILE_NOT_FOUND, and DeletePrinter returns TRUE with the thread\'s last error '
+        '2. Setup clears the last error before the call and logs what it holds after it, so it logs "startrpc: 2" '
+        'where Windows and the simulated spooler delete the printer without an error (MS-RPRN 3.1.4.2.4 '
+        'RpcDeletePrinter returns ERROR_SUCCESS) and setup logs nothing. Only where Wine\'s printer key was there '
+        'before the uninstall and gone after it, and Wine\'s relay trace shows setup clearing the last error '
+        '(SetLastError(0), traced once Wine\'s RelayExclude lets it through) as its last call before DeletePrinter, '
+        'so that the 2 is DeletePrinter\'s; there Wine\'s form is required, and the simulated side must log nothing.'),
     'delete-driver-unknown': (
         'the setup log of an uninstall that finds no driver',
-        'Wine\'s DeletePrinterDriverA of a driver it doesn\'t know fails without setting a last error (0), so '
-        'setup logs nothing; Windows and the simulated spooler set 1797 (ERROR_UNKNOWN_PRINTER_DRIVER), which '
-        'setup logs as "DeletePrinterDriver: 1797" (the second uninstall run on 9x, after the first removed '
-        'the driver).'),
+        'Wine\'s DeletePrinterDriverA of a driver it doesn\'t know fails without setting a last error (0), so setup '
+        'logs nothing; Windows and the simulated spooler set 1797 (ERROR_UNKNOWN_PRINTER_DRIVER: MS-RPRN '
+        '3.1.4.4.5 RpcDeletePrinterDriver), which setup logs as "DeletePrinterDriver: 1797" (the second uninstall '
+        'run on 9x, after the first removed the driver). Only where Wine had no driver record before the run and '
+        'setup called DeletePrinterDriverA; there the simulated side must log the 1797.'),
     'driver-files-unchecked': (
         'the rest of an install whose driver, data or configuration file is missing',
         'Wine\'s AddPrinterDriverA takes a driver whose files are not in the driver directory (localspl\'s '
@@ -113,16 +122,24 @@ DIFFERENCES = {
         'the functions that setup called',
         'setup.exe carries the C++ runtime of mingw-w64 (libstdc++, linked in), which destroys a mutex of its own '
         'at exit (__gthr_win32_mutex_destroy: CloseHandle) from inside setup.exe\'s image, so Wine\'s relay trace '
-        'shows CloseHandle called from setup.exe in every run; the POSIX build\'s runtime is the host\'s. Only '
-        'where the simulated side recorded no CloseHandle of setup\'s own (a run that opened no file and started '
-        'no program there): that one is left out of Wine\'s side.'),
+        'shows CloseHandle called from setup.exe in every run, as the last call that setup.exe\'s image makes; the '
+        'POSIX build\'s runtime is the host\'s. Only where the simulated side recorded no CloseHandle of setup\'s '
+        'own (a run that opened no file and started no program there) and each CloseHandle of setup.exe\'s image '
+        'under Wine is that last call, or one of the two right after a CreateProcessA that succeeded under Wine '
+        '(the handles of a process that the simulated machine, which starts host programs only, could not start): '
+        'those are left out of Wine\'s side, and any other CloseHandle of setup\'s is a difference.'),
     'spooler-service-not-started': (
-        'spooler service requests',
+        'spooler service requests; callview\'s status of the spooler service',
         'Wine\'s Spooler service (spoolsv.exe) is started on demand: Wine\'s spooler works inside the calling '
         'process, and every Wine process of the prefix has ended before a step begins, so the step\'s first stop '
-        'request finds the service stopped and fails (ERROR_SERVICE_NOT_ACTIVE). Windows starts its spooler at '
-        'boot, and the simulated one runs: the stop succeeds. Only the first request of a step, a stop; there '
-        'Wine\'s failure is required, and every later request must succeed or fail alike.'),
+        'request finds the service stopped and fails (ERROR_SERVICE_NOT_ACTIVE), and after a step that started '
+        'none, QueryServiceStatus finds it never started (SERVICE_STOPPED, exit code 1077). Windows starts its '
+        'spooler at boot (the Spooler service is SERVICE_AUTO_START; ControlService fails with '
+        'ERROR_SERVICE_NOT_ACTIVE only for a service that is not running, Win32 documentation), and the simulated '
+        'one runs: the stop succeeds (its journal\'s result 0), and the service reports SERVICE_RUNNING with exit '
+        'code 0. Only for the first request of a step, a stop, and for callview\'s status after a step that '
+        'started no service; there Wine\'s form is required and the simulated side\'s success (Wine\'s relay shows '
+        'that its stop failed, not the code), and every later request must succeed or fail alike.'),
     'printer-add-unchecked': (
         'the calls outside the spooler: printers that callview adds beside the product\'s',
         'Wine 8.0\'s AddPrinterW (winspool.drv info.c) checks neither the printer name\'s characters nor its port: '
@@ -158,24 +175,30 @@ DIFFERENCES = {
         'setup writes, and Wine\'s form of them is required from Wine.'),
     'port-order': (
         'the install\'s progress traces',
-        'Wine\'s spooler lists the ports of a monitor that AddMonitor registered in the running process ahead '
-        'of the others, so ZENTAQPORT heads EnumPortsA\'s list and setup traces "Port found"; monitors loaded '
-        'at the spooler\'s start come in the registry\'s order, the local ports first, which is the order the '
-        'simulated spooler always lists (setup only traces which port is first).'),
+        'Wine\'s spooler lists the ports of a monitor that AddMonitor registered in the running process ahead of '
+        'the others, so ZENTAQPORT heads EnumPortsA\'s list and setup traces "Port found"; monitors loaded at the '
+        'spooler\'s start come in the registry\'s order. Windows lists the ports of its built-in Local Port monitor '
+        '(LPT1:, COM1:, FILE:) first, as the simulated spooler always does (its [spooler] local_ports), so setup '
+        'traces the enumeration without "Port found" (setup only traces which port is first). Only where this '
+        'install registered the monitor; there Wine\'s form is required, and the simulated side\'s local ports '
+        'first. (No Win32 or MS-RPRN text states the order: RpcEnumPorts leaves it to the server; this rests on '
+        'the simulated spooler\'s documented order.)'),
     'enum-needed-ansi': (
         'what EnumMonitorsA and EnumPortsA ask for',
-        'Wine\'s EnumMonitorsA and EnumPortsA (winspool.drv info.c) call the W function, then work out the size '
-        'of the ANSI records and report that as needed ("W2k require the buffersize from EnumPortsW also for '
-        'EnumPortsA. We use the smaller Ansi-Size to avoid conflicts with fixed Buffers of old Apps."): one '
-        'byte a character. The NT spooler reports the size of the Unicode answer, two bytes a character, as '
-        'the simulated spooler does on NT; Windows 9x\'s spooler is ANSI and asks for one, as both sides do '
-        'there. Only on NT, where Wine\'s size is the one-byte form and the simulated one the two-byte form.'),
+        'Wine\'s EnumMonitorsA and EnumPortsA (winspool.drv info.c) call the W function, then work out the size of '
+        'the ANSI records and report that as needed ("W2k require the buffersize from EnumPortsW also for '
+        'EnumPortsA. We use the smaller Ansi-Size to avoid conflicts with fixed Buffers of old Apps.": Wine\'s '
+        'record of Windows 2000\'s answer): one byte a character. The NT spooler reports the size of the Unicode '
+        'answer, two bytes a character, as the simulated spooler does on NT; Windows 9x\'s spooler is ANSI and '
+        'asks for one, as both sides do there. Only on NT; there Wine\'s size must be the one-byte form and the '
+        'simulated one the two-byte form.'),
     'monitor-environment-nt-x86': (
         'the monitor\'s pEnvironment in EnumMonitorsA level 2',
         'Wine\'s localspl fills pEnvironment of every monitor with "Windows NT x86" whatever version it reports '
         '(get_local_monitors: "we install and return only monitors for Windows NT x86"); Windows 98, and the '
-        'simulated 98, give "Windows 4.0". Only there: Wine\'s value "Windows NT x86", the simulated one '
-        '"Windows 4.0".'),
+        'simulated 98, give "Windows 4.0", the environment of the 9x systems (MONITOR_INFO_2, and the '
+        'environments that AddPrinterDriverEx lists, in the Win32 documentation). Only on 98: there Wine\'s value '
+        'must be "Windows NT x86" and the simulated one "Windows 4.0".'),
 }
 
 NULL_STRINGS = ['Description', 'Location', 'Parameters', 'Separator File', 'Share Name']
@@ -185,6 +208,43 @@ DRIVER_EXTRAS = ['Previous Names']
 
 
 # --- the normalisations ----------------------------------------------------------------
+
+def not_windows(shown, answer):
+    """The simulated side's `shown` where a difference's cause shows and
+    Windows answers `answer`: marked, so that it is equal to neither side's
+    form and the field differs."""
+    return f'{shown} (Windows: {answer})'
+
+
+# The names under which Wine's relay trace shows SetLastError (kernel32's,
+# or ntdll's that it forwards to).
+SET_LAST_ERROR = ('SetLastError', 'RtlSetLastWin32Error')
+
+
+def cleared_before(calls, function):
+    """Whether setup's last call before `function` (in the relayed calls of
+    its image) set the last error to 0."""
+    for i, (name, args, _) in enumerate(calls):
+        if name == function:
+            return i > 0 and calls[i - 1][0] in SET_LAST_ERROR and calls[i - 1][1][:1] == [0]
+    return False
+
+
+def runtime_closes_only(calls):
+    """Whether each CloseHandle of setup.exe's image is the runtime's at
+    exit (the image's last call, the last error setters aside) or one of the
+    two right after a CreateProcessA that succeeded (runtime-close-at-exit)."""
+    calls = [c for c in calls if c[0] not in SET_LAST_ERROR]
+    if not calls or calls[-1][0] != 'CloseHandle':
+        return False
+    for i, (name, _, _) in enumerate(calls[:-1]):
+        if name != 'CloseHandle':
+            continue
+        start = i - 1 if calls[i - 1][0] != 'CloseHandle' else i - 2
+        if start < 0 or calls[start][0] != 'CreateProcessA' or not calls[start][2]:
+            return False
+    return True
+
 
 class StepContext:
     """What decides which differences a step may show."""
@@ -197,15 +257,17 @@ class StepContext:
         # The setup log made read-only before the first step, and the lines it held then.
         self.log_readonly = any(t.kind == 'readonly' and t.what == SETUP_LOG for t in sc.trouble)
         self.log_before = sc.lines_before(SETUP_LOG)
-        # The run called the uninstall sequence: an uninstall, or an install
-        # whose upgrade guard found an installed library (its DeleteMonitor line).
-        self.uninstalled = not step.install or any(line.startswith('DeleteMonitor:') for line in wine_step.log)
         # Wine's printer key was there before this run, and after it.
         self.printer_before, self.printer_after = printer_before, printer_after
         # Wine's driver record was there before this run.
         self.driver_before = driver_before
         # This run's AddMonitorA registered the monitor (it logged no failure).
         self.added_monitor = not any(line.startswith('AddMonitor:') for line in wine_step.log)
+        # What Wine's relay trace shows setup.exe's image calling.
+        calls = wine_step.image_calls
+        self.deleted_driver = any(c[0] == 'DeletePrinterDriverA' for c in calls)
+        self.cleared_before_delete = cleared_before(calls, 'DeletePrinter')
+        self.runtime_closes_only = runtime_closes_only(calls)
 
     # The causes that several fields show, each named once.
     @property
@@ -220,8 +282,10 @@ class StepContext:
 
     @property
     def no_driver_to_delete(self):
-        """An uninstall run that found no driver record (delete-driver-unknown)."""
-        return self.uninstalled and not self.driver_before
+        """A run that found no driver record and asked to delete it: an
+        uninstall, or an install whose upgrade guard uninstalled quietly
+        (delete-driver-unknown)."""
+        return not self.driver_before and self.deleted_driver
 
 
 # The files that AddPrinterDriverA needs in the driver directory.
@@ -245,16 +309,21 @@ def norm_log(ctx):
             elif wine[:len(sim)] == sim and len(wine) > len(sim):
                 wine = sim[:]
                 used.append('readonly-written-as-root')
-        unknown = 'DeletePrinterDriver: 1797'
-        if ctx.no_driver_to_delete and unknown in sim and unknown not in wine:
-            sim.remove(unknown)
-            used.append('delete-driver-unknown')
-        if ctx.printer_added_again and 'AddPrinter: 1802' in sim:
-            sim.remove('AddPrinter: 1802')
-            used.append('printer-exists-unseen')
+        # Each line that Windows' refusal logs on the simulated side, and that
+        # Wine's acceptance leaves out.
+        for cause, line, name in ((ctx.no_driver_to_delete, 'DeletePrinterDriver: 1797', 'delete-driver-unknown'),
+                                  (ctx.printer_added_again, 'AddPrinter: 1802', 'printer-exists-unseen')):
+            if cause:
+                if line in sim:
+                    sim.remove(line)
+                else:
+                    sim.append(not_windows('no such line', line))
+                used.append(name)
         if ctx.printer_deleted:
-            # DeletePrinter is the uninstall's first call.
-            sim.insert(0, 'startrpc: 2')
+            # DeletePrinter is the uninstall's first call; its 2 is taken for
+            # DeletePrinter's own only where setup cleared the error first.
+            sim.insert(0, 'startrpc: 2' if ctx.cleared_before_delete else
+                       not_windows('startrpc: 2', 'no line, and setup clearing the last error before DeletePrinter'))
             used.append('delete-printer-last-error')
         return wine, sim, used
     return normalise
@@ -302,9 +371,10 @@ def norm_called(ctx):
             sim -= set(LOG_WRITER) - wine
             used.append('delete-driver-unknown')
         if ctx.printer_added_again:
-            sim.add('ClosePrinter')
+            # Windows refused the printer: setup had none to close.
+            sim.add(not_windows('ClosePrinter', 'AddPrinterA refused') if 'ClosePrinter' in sim else 'ClosePrinter')
             used.append('printer-exists-unseen')
-        if 'CloseHandle' in wine - sim:
+        if 'CloseHandle' in wine - sim and ctx.runtime_closes_only:
             wine.discard('CloseHandle')
             used.append('runtime-close-at-exit')
         return sorted(wine), sorted(sim), used
@@ -312,23 +382,33 @@ def norm_called(ctx):
 
 
 def norm_services(wine, sim):
-    if sim and sim[0][0] == 'control' and sim[0][3]:
-        return wine, [sim[0][:3] + (False,), *sim[1:]], ['spooler-service-not-started']
+    """The step's first request, a stop: Wine's fails, the simulated one
+    must have succeeded."""
+    if sim and sim[0][0] == 'control' and sim[0][2] == 1:
+        first = sim[0][:3] + ((False,) if sim[0][3] else (not_windows('failed', 'the running spooler stopped'),))
+        return wine, [first, *sim[1:]], ['spooler-service-not-started']
     return wine, sim, []
 
 
 def norm_traces(ctx):
     def normalise(wine, sim):
         used = []
-        if '\r\n' in wine:
+        # The text mode's CR before each LF, where every LF has one.
+        if '\r\n' in wine and '\n' not in wine.replace('\r\n', ''):
             wine = wine.replace('\r\n', '\n')
             used.append('stdout-line-ends')
         adding, closing = 'Adding printer\n\n', 'Adding printer\n\nClosing printer\n\n'
-        if ctx.printer_added_again and adding in sim and closing not in sim:
+        if ctx.printer_added_again and closing in sim:
+            sim = sim.replace(closing, not_windows(closing, 'AddPrinterA refused, nothing to close'), 1)
+            used.append('printer-exists-unseen')
+        elif ctx.printer_added_again and adding in sim:
             sim = sim.replace(adding, closing, 1)
             used.append('printer-exists-unseen')
         found = 'Enumerating ports\n\nPort found\n\n'
-        if ctx.step.install and ctx.added_monitor and found in wine and found not in sim:
+        if ctx.step.install and ctx.added_monitor and found in sim:
+            sim = sim.replace(found, not_windows(found, 'the local ports first'), 1)
+            used.append('port-order')
+        elif ctx.step.install and ctx.added_monitor and found in wine:
             sim = sim.replace('Enumerating ports\n\n', found, 1)
             used.append('port-order')
         return wine, sim, used
@@ -466,7 +546,12 @@ def norm_spooler_entry(ctx):
     def normalise(wine, sim):
         if not wine or not sim or 'pEnvironment' not in sim or 'pDLLName' not in sim:
             return wine, sim, []
-        if not ctx.nt and wine.get('pEnvironment') == 'Windows NT x86' and sim['pEnvironment'] == 'Windows 4.0':
+        if ctx.nt:
+            return wine, sim, []
+        if sim['pEnvironment'] != 'Windows 4.0':
+            return wine, dict(sim, pEnvironment=not_windows(sim['pEnvironment'], 'Windows 4.0')), \
+                ['monitor-environment-nt-x86']
+        if wine.get('pEnvironment') == 'Windows NT x86':
             return wine, dict(sim, pEnvironment='Windows NT x86'), ['monitor-environment-nt-x86']
         return wine, sim, []
     return normalise
@@ -475,8 +560,8 @@ def norm_spooler_entry(ctx):
 def norm_spooler_width(ctx):
     """The bytes a character takes in the `needed` of EnumMonitorsA and EnumPortsA."""
     def normalise(wine, sim):
-        if ctx.nt and sim == 2:
-            return wine, 1, ['enum-needed-ansi']
+        if ctx.nt:
+            return wine, 1 if sim == 2 else not_windows(sim, 2), ['enum-needed-ansi']
         return wine, sim, []
     return normalise
 

@@ -182,6 +182,7 @@ class StepResult:
         self.errors = []        # Wine's err channel, setup's own process
         self.called = []        # the simulated machine's functions that setup called, by name, each once
         self.held = None        # the holder's answer, where another program held a file during the step
+        self.image_calls = []   # Wine's side: the relayed calls that setup.exe's image made, in order
         self.wine_errors = ''   # Wine's err channel, every process, for the differences that show there
         self.notes = []
         self.state = State()

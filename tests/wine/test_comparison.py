@@ -76,6 +76,8 @@ def installed(log_tail=(), traces=TRACES):
     r = sides.StepResult()
     r.exit_code = r.exit_status = 0
     r.called = list(INSTALL_CALLS)
+    # Wine's relay trace: the runtime's CloseHandle is the image's last call.
+    r.image_calls = [(n, [], 1) for n in INSTALL_CALLS if n != 'CloseHandle'] + [('CloseHandle', [0x8c], 1)]
     r.log = ['is_winnt = TRUE', 'is_win4 = TRUE', 'Printer Driver Directory: ' + DRIVERS, *log_tail]
     r.stdout = traces
     r.driver = {'cVersion': 2, 'pEnvironment': 'Windows NT x86', 'pDriverPath': DRIVERS + '\\pscript.dll',

@@ -252,15 +252,22 @@ class WineTraces(unittest.TestCase):
 
 
 class FakeStep:
-    def __init__(self, log=(), errors=''):
-        self.log, self.wine_errors = list(log), errors
+    def __init__(self, log=(), errors='', image_calls=()):
+        self.log, self.wine_errors, self.image_calls = list(log), errors, list(image_calls)
+
+
+# What Wine's relay trace shows setup.exe's image calling in an uninstall:
+# the last error cleared before DeletePrinter and DeletePrinterDriverA.
+UNINSTALL_CALLS = [('OpenPrinterA', ['ZENTAQ'], 1), ('SetLastError', [0], 0), ('DeletePrinter', [4], 1),
+                   ('DeletePrinterDriverA', [0, 0, 'ZENTAQ Printer Driver'], 0), ('CloseHandle', [0x8c], 1)]
 
 
 def context(install=True, printer_before=False, driver_before=True, wine_log=(), nt=True, bits=32, args=None,
-            printer_after=True, system=None, trouble=()):
+            printer_after=True, image_calls=UNINSTALL_CALLS, system=None, trouble=()):
     sc = sides.Scenario('x', system or ('xp' if nt else '98'), [], trouble=trouble)
     step = sides.Step(args if args is not None else [] if install else ['uninstall'])
-    return differences.StepContext(sc, step, FakeStep(wine_log), bits, printer_before, driver_before, printer_after)
+    return differences.StepContext(sc, step, FakeStep(wine_log, image_calls=image_calls), bits, printer_before,
+                                   driver_before, printer_after)
 
 
 class Differences(unittest.TestCase):
@@ -314,6 +321,46 @@ class Differences(unittest.TestCase):
         # A Datatype is written on both sides now: one missing is a difference.
         self.assertIsNone(self.absorbed(differences.norm_printer, wine, dict(sim, Datatype=sz('RAW'))))
 
+    def test_simulated_side_in_wines_form_differs(self):
+        """Where a difference's cause shows, a simulated side that answers as
+        Wine does (or a Wine side that the cause doesn't explain) differs."""
+        reinstall = context(printer_before=True)
+        deleted = context(install=False, printer_before=True, printer_after=False)
+        no_driver = context(install=False, driver_before=False, printer_after=False)
+        not_cleared = context(install=False, printer_before=True, printer_after=False,
+                              image_calls=[c for c in UNINSTALL_CALLS if c[0] != 'SetLastError'])
+        own_close = context(image_calls=[('CloseHandle', [0x90], 1), ('RegCloseKey', [0x94], 0),
+                                         ('CloseHandle', [0x8c], 1)])
+        monitor = {'pName': 'ZENTAQ Monitor', 'pEnvironment': 'Windows NT x86', 'pDLLName': 'ztqmon.dll'}
+        traces = 'Enumerating ports\n\nPort found\n\nAdding printer\n\nClosing printer\n\n'
+        never_started = ['service status\t1\t-\t1\t1077']
+        rows = [
+            ('printer-exists-unseen', differences.norm_log(reinstall), ['AddMonitor: 3006'], ['AddMonitor: 3006']),
+            ('printer-exists-unseen', differences.norm_traces(context(wine_log=['AddMonitor: 3006'],
+                                                                      printer_before=True)), traces, traces),
+            ('printer-exists-unseen', differences.norm_called(reinstall), ['ClosePrinter'], ['ClosePrinter']),
+            ('delete-driver-unknown', differences.norm_log(no_driver), ['DeleteMonitor: 3000'],
+             ['DeleteMonitor: 3000']),
+            ('delete-printer-last-error', differences.norm_log(deleted), ['startrpc: 2'], ['startrpc: 2']),
+            ('delete-printer-last-error', differences.norm_log(not_cleared), ['startrpc: 2'], []),
+            ('enum-needed-ansi', differences.norm_spooler_width(context()), 1, 1),
+            ('monitor-environment-nt-x86', differences.norm_spooler_entry(context(nt=False)), monitor, monitor),
+            ('port-order', differences.norm_traces(context()), traces, traces),
+            ('spooler-service-not-started', differences.norm_services, [('control', 'Spooler', 1, False)],
+             [('control', 'Spooler', 1, False)]),
+            ('spooler-service-not-started', call_view.norm_calls(False, True), never_started, never_started),
+            ('stdout-line-ends', differences.norm_traces(context()), 'Adding printer\r\n\r\n',
+             'Adding printer\r\n\r\n'),
+            # A LF that reached Wine's file without the text mode's CR.
+            ('stdout-line-ends', differences.norm_traces(context()), 'Adding printer\r\n\n', 'Adding printer\n\n'),
+            # A CloseHandle of setup's own before the runtime's at exit.
+            ('runtime-close-at-exit', differences.norm_called(own_close), ['CloseHandle'], []),
+        ]
+        for name, normalise, wine, sim in rows:
+            with self.subTest(name, wine=wine, sim=sim):
+                nwine, nsim, _ = normalise(wine, list(sim) if isinstance(sim, list) else sim)
+                self.assertNotEqual(nwine, nsim)
+
     def test_driver_key_by_flavour(self):
         base = sides.PRINT + '\\Environments\\'
         sim = base + 'Windows NT x86\\Drivers\\Version-2\\' + sides.DRIVER_NAME
@@ -358,7 +405,7 @@ class Differences(unittest.TestCase):
                 (missing, copied, copied + ['AddPrinterDriver: 2'], None),
                 ((), copied, copied + differences.REFUSED_DRIVER, None)]
         for trouble, wine, sim, expected in rows:
-            nwine, nsim, used = differences.norm_log(context(trouble=trouble, driver_before=False))(wine, sim)
+            nwine, nsim, used = differences.norm_log(context(trouble=trouble, image_calls=[]))(wine, sim)
             self.assertEqual(sorted(used) if nwine == nsim else None, expected, (trouble, sim))
         # A simulated side that took the driver ends with 0, where 1603 is required.
         ctx = context(trouble=missing)

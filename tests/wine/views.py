@@ -33,6 +33,7 @@ def run_wine(name, wine, prefix, helpers, work, number, limit):
     target = winelib.host_path(prefix, f'c:\\{name}.exe')
     if not os.path.exists(target):
         shutil.copyfile(os.path.join(helpers, f'{name}.exe'), target)
-    code, out, err = wine.run([f'c:\\{name}.exe'], wine.env(prefix), limit, prefix=prefix)
+    # Wine's err channel on: a start that fails says why (see winelib.FIXED_LAYOUT).
+    code, out, err = wine.run([f'c:\\{name}.exe'], wine.env(prefix, debug='-all,err+all'), limit, prefix=prefix)
     failed = f'{name} exit code {code}: {err.decode(errors="replace")[-500:]}' if code else None
     return save(work, name, number, out), failed

@@ -79,6 +79,8 @@ def stage(sc, args, prefix, info):
     # The relay trace shows the calls named there, with their arguments.
     registry.set_reg_string(os.path.join(prefix, 'user.reg'), 'Software\\Wine\\Debug', 'RelayInclude',
                             ';'.join(wine_traces.RELAY_INCLUDE + wine_traces.boundary_names()))
+    registry.set_reg_string(os.path.join(prefix, 'user.reg'), 'Software\\Wine\\Debug', 'RelayExclude',
+                            ';'.join(wine_traces.RELAY_EXCLUDE))
     return zentaq
 
 
@@ -110,7 +112,8 @@ def read_step(r, stderr, launch, started, answerer, step, image):
     r.process_contexts = wine_traces.process_contexts(calls)
     r.driver = wine_traces.driver_info(lines)
     r.errors = wine_traces.errors(lines)
-    r.called = wine_traces.called_from(lines, image)
+    r.image_calls = wine_traces.image_calls(lines, image)
+    r.called = sorted({c[0] for c in r.image_calls})
     if answerer and (len(answerer.answered) != len(step.answers) or answerer.unanswered):
         r.notes.append(f'{len(answerer.answered)} message boxes answered, {len(step.answers)} expected, '
                        f'{len(answerer.unanswered)} more shown')
@@ -168,8 +171,10 @@ def run_wine(sc, args, wine, work, log):
                 answerer = winelib.BoxAnswerer(display.name, 'setup', [BOX_KEYS[a] for a in step.answers], log)
                 answerer.start()
             err = b''
-            holder = Holder([wine.loader, TROUBLE, 'hold', sc.hold], wine.env(prefix), RUN_LIMIT) \
-                if sc.hold and number == 1 else None
+            holder = None
+            if sc.hold and number == 1:
+                holder = Holder([*winelib.FIXED_LAYOUT, wine.loader, TROUBLE, 'hold', sc.hold], wine.env(prefix),
+                                RUN_LIMIT)
             try:
                 with open(stdout_path, 'wb') as out:
                     code, _, err = wine.run([LAUNCHER, LAUNCH_RESULT, result.module_dir + '\\setup.exe', *step.args], env,

@@ -25,7 +25,16 @@ import struct
 # HKCU\Software\Wine\Debug, RelayInclude), with the boundary functions
 # below. Only calls into Wine's built-in libraries are relayed, which these
 # are.
-RELAY_INCLUDE = ['MessageBoxA', 'OpenServiceA', 'ControlService', 'StartServiceA', 'CreateProcessA', 'SHChangeNotify']
+# SetLastError shows setup clearing the last error before a call whose
+# error it logs.
+RELAY_INCLUDE = ['MessageBoxA', 'OpenServiceA', 'ControlService', 'StartServiceA', 'CreateProcessA',
+                 'SHChangeNotify', 'SetLastError']
+# Wine's own RelayExclude (the functions called too often to trace), which a
+# value of the setting replaces, without kernel32.SetLastError.
+RELAY_EXCLUDE = ['ntdll.RtlEnterCriticalSection', 'ntdll.RtlTryEnterCriticalSection',
+                 'ntdll.RtlLeaveCriticalSection', 'kernel32.48', 'kernel32.49', 'kernel32.94', 'kernel32.95',
+                 'kernel32.96', 'kernel32.97', 'kernel32.98', 'kernel32.TlsGetValue', 'kernel32.TlsSetValue',
+                 'kernel32.FlsGetValue', 'kernel32.FlsSetValue']
 
 # The simulated machine records the first call of each of its faultable
 # functions under the name that its sources give it (Fault, Enter and
@@ -36,7 +45,8 @@ _NAMED = re.compile(r'\b(?:Fault|Enter|EnterScm)\("(\w+)"')
 
 
 def boundary_names(folder=SIM_SOURCES):
-    """The names under which the simulated machine records its functions."""
+    """The names under which the simulated machine records its functions
+    (its sources in the folder and its area folders)."""
     names = set()
     for where, _, files in sorted(os.walk(folder)):
         for name in sorted(files):
@@ -96,31 +106,39 @@ def _arguments(text):
     return args
 
 
-def relay_calls(lines):
-    """[(function, arguments, return value or None)] in the order called."""
+def _relayed(lines):
+    """[function, arguments, return value or None, return address] in the
+    order called."""
     calls, pending = [], {}
     for line in lines:
         m = _CALL.match(line)
         if m:
-            call = [m.group(2), _arguments(m.group(3)), None]
+            call = [m.group(2), _arguments(m.group(3)), None, int(m.group(4), 16)]
             calls.append(call)
             pending.setdefault(m.group(1), []).append(call)
             continue
         m = _RET.match(line)
         if m and pending.get(m.group(1)):
             pending[m.group(1)].pop()[2] = int(m.group(3), 16)
-    return [tuple(c) for c in calls]
+    return calls
+
+
+def relay_calls(lines):
+    """[(function, arguments, return value or None)] in the order called."""
+    return [tuple(c[:3]) for c in _relayed(lines)]
+
+
+def image_calls(lines, image):
+    """[(function, arguments, return value or None)] of the relayed calls
+    that code inside `image` (a range of addresses: setup.exe's) made, in
+    the order made."""
+    return [tuple(c[:3]) for c in _relayed(lines) if image[0] <= c[3] < image[1]]
 
 
 def called_from(lines, image):
-    """The names of the relayed functions that code inside `image` (a range
-    of addresses: setup.exe's) called, each once."""
-    names = set()
-    for line in lines:
-        m = _CALL.match(line)
-        if m and image[0] <= int(m.group(4), 16) < image[1]:
-            names.add(m.group(2))
-    return sorted(names)
+    """The names of the relayed functions that code inside `image` called,
+    each once."""
+    return sorted({c[0] for c in image_calls(lines, image)})
 
 
 def _low32(value):

@@ -26,6 +26,19 @@ BINFMT_I386 = (r':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x
                ':' + QEMU_I386 + ':POCF')
 # Debian's wine64 package keeps its loader here, off PATH.
 DEBIAN_WINE64 = '/usr/lib/wine/wine64'
+# Every Wine process runs without address space randomisation (the
+# ADDR_NO_RANDOMIZE personality, which its children and the wineserver it
+# starts inherit). As a process starts, Wine maps the Windows shared user
+# data at the fixed address 0x7ffe0000 (virtual_alloc_first_teb in ntdll); a
+# start that finds it taken logs "err:virtual:virtual_alloc_first_teb wine:
+# failed to map the shared user data: c0000018" and calls exit(1). With
+# randomisation the kernel lays each process out afresh around that address
+# (its brk heap lands anywhere in the gigabyte above Wine's preloader), and
+# now and then a process of a run ended so at its start: a view program
+# under WINEDEBUG=-all, with exit code 1 and no output at all; setup.exe,
+# whose CreateProcess from the launcher failed with 1359. Without it every
+# process has the same layout (the heap right after the loader, 0x7d005000).
+FIXED_LAYOUT = ['setarch', '-R']
 
 
 class WineUnavailable(Exception):
@@ -133,7 +146,7 @@ class Wine:
     def run(self, args, env, timeout, cwd=None, stdout=None, prefix=None):
         """A Windows program (or one of Wine's own, like wineboot) under this
         loader, as run() runs commands; a timeout ends the prefix's processes."""
-        return run([self.loader, *args], env, timeout, cwd=cwd, stdout=stdout,
+        return run([*FIXED_LAYOUT, self.loader, *args], env, timeout, cwd=cwd, stdout=stdout,
                    on_timeout=(lambda: self.kill_prefix(prefix)) if prefix else None)
 
     def make_prefix(self, prefix, timeout):
