@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -191,4 +192,11 @@ int OpenDescriptors() {
     closedir(dir);
   }
   return count;
+}
+
+bool OthersCanLock(const std::string& root) {
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return free;
 }

@@ -59,3 +59,6 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::vector<std
 std::vector<std::string> SplitLines(const std::string& text);
 // The descriptors this process has open (a file left open shows here).
 int OpenDescriptors();
+// Whether a new open of the machine directory `root` (its own lock, as
+// another process would have) gets the machine lock at once.
+bool OthersCanLock(const std::string& root);

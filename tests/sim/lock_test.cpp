@@ -16,15 +16,6 @@
 
 namespace {
 
-// Whether a new open of the machine directory (its own lock, as another
-// process would have) gets the lock at once.
-bool OthersCanLock(const std::string& root) {
-  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  close(fd);
-  return free;
-}
-
 DWORD AttributesError(const char* name) {
   SetLastError(0);
   EXPECT_EQ(GetFileAttributesA(name), INVALID_FILE_ATTRIBUTES) << name;

@@ -103,13 +103,6 @@ bool ShowsWithin(int master, const std::string& wanted, std::string* shown) {
   return true;
 }
 
-bool OthersCanLock(const std::string& root) {
-  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  close(fd);
-  return free;
-}
-
 }  // namespace
 
 // A box asked at a terminal waits for a person: the machine must stay open to
