@@ -296,24 +296,20 @@ def make_trouble(sc, root, system_dir, make_readonly, run_trouble):
     printed = []
     for t in sc.trouble:
         path = t.what.replace('<SYSTEM>', system_dir)
-        staged = host_path_of(root, 'c:\\zentaq\\res\\drivedir\\' + t.what)
+        staged = winelib.host_path(root, 'c:\\zentaq\\res\\drivedir\\' + t.what)
         if t.kind == 'missing':
             os.remove(staged)
         elif t.kind == 'earlier':
-            shutil.copyfile(staged, host_path_of(root, system_dir + '\\' + t.what))
+            shutil.copyfile(staged, winelib.host_path(root, system_dir + '\\' + t.what))
         elif t.kind == 'file':
-            os.makedirs(os.path.dirname(host_path_of(root, path)), exist_ok=True)
-            with open(host_path_of(root, path), 'wb') as f:
+            os.makedirs(os.path.dirname(winelib.host_path(root, path)), exist_ok=True)
+            with open(winelib.host_path(root, path), 'wb') as f:
                 f.write(t.data)
         elif t.kind == 'readonly':
             make_readonly(path)
         elif t.kind == 'run':
             printed += run_trouble(t.what)
     return printed
-
-
-def host_path_of(root, windows_path):
-    return winelib.host_path(root, windows_path)
 
 
 class Holder:
