@@ -16,7 +16,8 @@ import call_view
 import spooler_listing
 import wine_traces
 from differences import (DRIVER_EXTRAS, NULL_STRINGS, PRINTER_EXTRAS, StepContext, explain_errors, norm_called,
-                         norm_config_bytes, norm_driver_passed, norm_driver_directory, norm_system_directory, norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
+                         norm_config_bytes, norm_driver_passed, norm_driver_directory, norm_system_directory,
+                         norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
                          norm_printer, norm_services, norm_spooler_entry, norm_spooler_width, norm_traces)
 from registry import REG_BINARY, REG_DWORD, REG_SZ
 from sides import (DRIVER_NAME, INIFILEMAPPING_KEY, MONITOR_KEY, PORT_KEY, PRINT, PRINTER_DATA_KEY, PRINTER_KEY,
@@ -364,7 +365,7 @@ def compare_state(c, ctx, wine, sim):
     wpath, wdriver = driver_record(wine, ctx.nt, ctx.bits)
     spath, sdriver = driver_record(sim, ctx.nt)
     c.field('driver record key', wpath, spath, norm_driver_key(ctx))
-    c.field('driver record', wdriver, sdriver, norm_driver_values)
+    c.field('driver record', wdriver, sdriver, norm_driver_values(ctx))
     c.field('driver record Version', (wdriver or {}).get('Version'), (sdriver or {}).get('Version'),
             norm_driver_version(ctx))
     c.field('printer record', reg_w.values(PRINTER_KEY), reg_s.values(PRINTER_KEY), norm_printer)

@@ -48,31 +48,33 @@ DIFFERENCES = {
         'The x86_64 test build is a 64-bit process: Windows (and Wine) give it the driver directory and '
         'spooler environment of its processor, ...\\spool\\drivers\\x64 and "Windows x64", and it registers '
         'its driver there. The simulated machine is 32-bit Windows, where the program is the 32-bit product '
-        'with "Windows NT x86" and ...\\w32x86. Compared with the environment read as the 32-bit one.'),
+        'with "Windows NT x86" and ...\\w32x86. Compared with Wine\'s environment read as the 32-bit one; the '
+        'simulated side must say the 32-bit one there.'),
     'driver-version-key': (
         'driver record key and Version',
         'Wine files every NT driver under Drivers\\Version-3 and 9x drivers under Drivers\\Version-0, with '
         'Version 3 or 0, whatever cVersion the caller gave; Windows XP keeps a cVersion 2 driver under '
-        'Version-2 and Windows 98 directly under Drivers.'),
+        'Version-2 and Windows 98 directly under Drivers, where the simulated side must keep it, with Version 2.'),
     'driver-file-names': (
         'driver record',
         'Windows and Wine copy the driver files into a version folder and record bare file names; the '
         'simulated spooler copies nothing and records the names as passed (full paths on NT). Compared by '
-        'file name.'),
+        'file name; on NT a bare name on the simulated side is Wine\'s form, not what setup passed.'),
     'driver-record-extras': (
         'driver record',
         'Wine writes "Previous Names" (an empty multi-string) into the driver\'s key, as Windows 2000 and XP do '
         'for drivers added at level 6; the simulated spooler keeps the values of level 3 only. That one is left '
-        'out of Wine\'s record, no other.'),
+        'out of Wine\'s record, no other; a simulated record that holds it differs.'),
     'printer-record-extras': (
         'printer record',
         'Wine\'s AddPrinterW writes dnsTimeout and txTimeout into the printer\'s key (as Windows 2000 and XP '
-        'do); the simulated spooler does not keep them. Those two are left out of Wine\'s record, no other.'),
+        'do); the simulated spooler does not keep them. Those two are left out of Wine\'s record, no other; a '
+        'simulated record that holds them differs.'),
     'printer-record-null-strings': (
         'printer record',
         'Wine\'s AddPrinterW writes no value for a string the caller left NULL (Description, Location, '
         'Parameters, Separator File, Share Name); Windows writes them all, empty, as the simulated spooler '
-        'does.'),
+        'must.'),
     'printer-exists-unseen': (
         'the reinstall\'s setup log, progress traces and the functions that setup called',
         'Wine\'s AddPrinterW looks for an existing printer by querying a subkey named "Attributes" of its key '
@@ -423,13 +425,18 @@ def norm_printer(wine, sim):
     if wine is None or sim is None:
         return wine, sim, []
     wine, sim = dict(wine), dict(sim)
-    for name in [n for n in PRINTER_EXTRAS if n in wine and n not in sim]:
-        del wine[name]
-        used.append('printer-record-extras')
-    for name in [n for n in sim if n not in wine]:
-        if name in NULL_STRINGS and sim[name] == (REG_SZ, b'\0'):
+    for name in PRINTER_EXTRAS:
+        if name in sim:
+            sim[name] = not_windows(sim[name], 'not kept by the simulated spooler')
+        elif name in wine:
+            del wine[name]
+            used.append('printer-record-extras')
+    for name in [n for n in NULL_STRINGS if n not in wine]:
+        if sim.get(name) == (REG_SZ, b'\0'):
             del sim[name]
             used.append('printer-record-null-strings')
+        elif name not in sim:
+            sim[name] = not_windows('absent', 'an empty string')
     return wine, sim, used
 
 
@@ -452,11 +459,27 @@ def norm_driver_key(ctx):
 FILE_VALUES = ('Driver', 'Data File', 'Configuration File', 'Help File')
 
 
-def norm_driver_values(wine, sim):
+def norm_driver_values(ctx):
     """The driver record by file names, without Version (compared on its
-    own) and without the values the simulated spooler doesn't keep."""
-    if wine is None or sim is None:
-        return wine, sim, []
+    own) and without the values the simulated spooler doesn't keep. On NT
+    setup passes each file by its path in the driver directory, which the
+    simulated spooler records as passed: a bare name there is Wine's form."""
+    def normalise(wine, sim):
+        if wine is None or sim is None:
+            return wine, sim, []
+        bare = [n for n in FILE_VALUES if ctx.nt and n in sim and b'\\' not in sim[n][1]]
+        wine, sim, used = by_file_name(wine, sim)
+        for name in bare:
+            sim[name] = not_windows(sim[name], 'the path passed')
+        for name in DRIVER_EXTRAS:
+            if name in sim:
+                sim[name] = not_windows(sim[name], 'not kept by the simulated spooler')
+        return wine, sim, used
+    return normalise
+
+
+def by_file_name(wine, sim):
+    """Both records with each file by its name, lower-case."""
     used = []
 
     def by_name(values):
@@ -485,9 +508,11 @@ def norm_driver_version(ctx):
     (checked on its own, from Wine's trace of what it received)."""
     def normalise(wine, sim):
         wine_version = (REG_DWORD, (3 if ctx.nt else 0).to_bytes(4, 'little'))
-        if wine == wine_version and sim == (REG_DWORD, (2).to_bytes(4, 'little')):
+        if wine != wine_version:
+            return wine, sim, []
+        if sim == (REG_DWORD, (2).to_bytes(4, 'little')):
             return sim, sim, ['driver-version-key']
-        return wine, sim, []
+        return wine, not_windows(sim, 'Version 2, the cVersion passed'), []
     return normalise
 
 
@@ -527,10 +552,11 @@ def norm_driver_passed(ctx):
     """The environment the 64-bit test build passes for its driver, read as
     the product's (environment-64)."""
     def normalise(wine, sim):
-        if (ctx.nt and ctx.bits == 64 and wine and sim and wine.get('pEnvironment') == 'Windows x64'
-                and sim.get('pEnvironment') == 'Windows NT x86'):
+        if not (ctx.nt and ctx.bits == 64 and wine and sim and wine.get('pEnvironment') == 'Windows x64'):
+            return wine, sim, []
+        if sim.get('pEnvironment') == 'Windows NT x86':
             return dict(wine, pEnvironment='Windows NT x86'), sim, ['environment-64']
-        return wine, sim, []
+        return wine, dict(sim, pEnvironment=not_windows(sim.get('pEnvironment'), 'Windows NT x86')), []
     return normalise
 
 

@@ -251,6 +251,14 @@ class WineTraces(unittest.TestCase):
         self.assertEqual(wine_traces.read_launcher('pid=208\nexit=3010\n'), {'pid': 208, 'exit': 3010})
 
 
+def sz(text):
+    return (REG_SZ, text.encode() + b'\0')
+
+
+def dword(n):
+    return (REG_DWORD, n.to_bytes(4, 'little'))
+
+
 class FakeStep:
     def __init__(self, log=(), errors='', image_calls=()):
         self.log, self.wine_errors, self.image_calls = list(log), errors, list(image_calls)
@@ -311,10 +319,8 @@ class Differences(unittest.TestCase):
         self.assertIsNone(self.absorbed(differences.norm_traces(context()), wine, sim))
 
     def test_printer_record_values_wine_leaves_out(self):
-        def sz(text):
-            return (REG_SZ, text.encode() + b'\0')
         wine = {'Port': sz('ZENTAQPORT'), 'txTimeout': (REG_DWORD, b'\0\0\0\0')}
-        sim = {'Port': sz('ZENTAQPORT'), 'Location': sz('')}
+        sim = {'Port': sz('ZENTAQPORT'), **{name: sz('') for name in differences.NULL_STRINGS}}
         self.assertEqual(self.absorbed(differences.norm_printer, wine, sim),
                          ['printer-record-extras', 'printer-record-null-strings'])
         self.assertIsNone(self.absorbed(differences.norm_printer, wine, dict(sim, Location=sz('x'))))
@@ -334,6 +340,16 @@ class Differences(unittest.TestCase):
         monitor = {'pName': 'ZENTAQ Monitor', 'pEnvironment': 'Windows NT x86', 'pDLLName': 'ztqmon.dll'}
         traces = 'Enumerating ports\n\nPort found\n\nAdding printer\n\nClosing printer\n\n'
         never_started = ['service status\t1\t-\t1\t1077']
+        x64_key = sides.PRINT + '\\Environments\\Windows x64\\Drivers\\Version-2\\' + sides.DRIVER_NAME
+        x64_dir = 'c:\\windows\\system32\\spool\\drivers\\x64'
+        x64_passed = {'cVersion': 2, 'pEnvironment': 'Windows x64'}
+        version_3_key = sides.PRINT + '\\Environments\\Windows NT x86\\Drivers\\Version-3\\' + sides.DRIVER_NAME
+        bare_driver = {'Driver': sz('pscript.dll')}
+        with_names = {'Driver': sz('pscript.dll'), 'Previous Names': (7, b'\0')}
+        timeouts = {'Port': sz('ZENTAQPORT'), 'dnsTimeout': dword(15000), 'txTimeout': dword(45000)}
+        empty_strings = {name: sz('') for name in differences.NULL_STRINGS}
+        by_hand_in_wines_form = [call_view.AS_WRITTEN + '\tK = 1\\r\\n',
+                                 call_view.BY_HAND + '\tK=1\\r\\n' + call_view.ADDED_FIRST]
         rows = [
             ('printer-exists-unseen', differences.norm_log(reinstall), ['AddMonitor: 3006'], ['AddMonitor: 3006']),
             ('printer-exists-unseen', differences.norm_traces(context(wine_log=['AddMonitor: 3006'],
@@ -355,11 +371,30 @@ class Differences(unittest.TestCase):
             ('stdout-line-ends', differences.norm_traces(context()), 'Adding printer\r\n\n', 'Adding printer\n\n'),
             # A CloseHandle of setup's own before the runtime's at exit.
             ('runtime-close-at-exit', differences.norm_called(own_close), ['CloseHandle'], []),
-        ]
+            ('environment-64', differences.norm_driver_key(context(bits=64)), x64_key, x64_key),
+            ('environment-64', differences.norm_driver_directory(context(bits=64)), x64_dir, x64_dir),
+            ('environment-64', differences.norm_driver_passed(context(bits=64)), x64_passed, x64_passed),
+            ('driver-version-key', differences.norm_driver_key(context()), version_3_key, version_3_key),
+            ('driver-version-key', differences.norm_driver_version(context()), dword(3), dword(3)),
+            ('driver-file-names', differences.norm_driver_values(context()), bare_driver, bare_driver),
+            ('driver-record-extras', differences.norm_driver_values(context()), with_names,
+             dict(with_names, Driver=sz('C:\\WINDOWS\\system32\\spool\\drivers\\w32x86\\pscript.dll'))),
+            ('printer-record-extras', differences.norm_printer, timeouts, dict(timeouts, **empty_strings)),
+            ('printer-record-null-strings', differences.norm_printer, {'Port': sz('ZENTAQPORT')},
+             {'Port': sz('ZENTAQPORT')}),
+            ('profile-rewritten-whole', call_view.norm_calls(True, True), by_hand_in_wines_form,
+             by_hand_in_wines_form),
+        ] + [(name, call_view.norm_calls(True, True), [label + '\t' + '\t'.join(wine_form)],
+              [label + '\t' + '\t'.join(wine_form)])
+             for label, (_, wine_form, name, _) in call_view.LET_THROUGH.items()]
         for name, normalise, wine, sim in rows:
             with self.subTest(name, wine=wine, sim=sim):
                 nwine, nsim, _ = normalise(wine, list(sim) if isinstance(sim, list) else sim)
                 self.assertNotEqual(nwine, nsim)
+        # Every entry has its case, here or in the tests of folders and trouble below.
+        elsewhere = {'system-directory-98', 'driver-directory-98', 'windows-folder-winnt', 'profile-no-section-nt4',
+                     'driver-files-unchecked', 'readonly-written-as-root'}
+        self.assertEqual({row[0] for row in rows} | elsewhere, set(differences.DIFFERENCES))
 
     def test_driver_key_by_flavour(self):
         base = sides.PRINT + '\\Environments\\'
