@@ -58,6 +58,17 @@ FAULTS = [
      'is_winnt cleared on a minor version 0 (NT 4.0, 2000)'),
     ('src/install/environment.cpp', 'static_cast<BYTE>(version & 0xFF) >= 4', '(version & 0xFFFFu) >= 0x0A04u',
      'is_win4 read from the whole version word (cleared on 95, NT 4.0, 2000)'),
+    ('src/install/environment.cpp', 'static_cast<BYTE>(version & 0xFF) >= 4',
+     '(static_cast<BYTE>(version & 0xFF) == 4 || (version & 0xFF00u) != 0)',
+     'is_win4 cleared on 5.0 (2000): a major version above 4 taken only with a minor one'),
+    ('src/install/file_staging.cpp', '    CopyToDriverDirectory(context, names::kPscriptHelp);', '    (void)0;',
+     'the help file not copied on NT'),
+    ('src/support/setup_log.cpp', 'CFile::typeBinary))',
+     'CFile::typeBinary) && AfxMessageBox(text.c_str(), MB_OK, 0))',
+     'a line that can\'t be logged shown in a message box'),
+    ('src/support/setup_log.cpp', 'CFile::typeBinary))',
+     'CFile::typeBinary) && (throw CFileException(CFileException::accessDenied, 5), true))',
+     'a log that can\'t be opened raises the file error out of the logger: the run ends'),
 ]
 
 
