@@ -3,6 +3,7 @@ on each side: the output of programs/callview.cpp (files, profile strings,
 the registry, the service control manager), one call a line, compared line
 by line. Wine's side runs it once setup has ended, as the spooler listing."""
 import views
+import wine_traces
 
 # Wine's answer for the spooler service where the step started none: it is
 # started on demand, so it has never run (SERVICE_STOPPED, and
@@ -19,11 +20,32 @@ def lines_of(data, failed):
 
 
 def run_sim(program, machine, work, number, limit):
-    return lines_of(*views.run_sim('callview', program, machine, work, number, limit))
+    """(callview's lines, the simulated machine's functions it called)."""
+    called = []
+    return lines_of(*views.run_sim('callview', program, machine, work, number, limit, called)), called
 
 
 def run_wine(wine, prefix, helpers, work, number, limit):
-    return lines_of(*views.run_wine('callview', wine, prefix, helpers, work, number, limit))
+    """(callview's lines, the simulated machine's functions that its image
+    called under Wine's relay, by name)."""
+    calls = []
+    lines = lines_of(*views.run_wine('callview', wine, prefix, helpers, work, number, limit, calls))
+    return lines, names_called(calls, wine_traces.boundary_names())
+
+
+# The 32-bit runtime's lookup at start (crtbegin's frame registration asks
+# for libgcc's library), made from inside the program's image.
+RUNTIME_LOOKUP = ('GetModuleHandleA', ['libgcc_s_dw2-1.dll'])
+RUNTIME_MARK = 'GetModuleHandleA (the runtime\'s lookup of libgcc at start)'
+
+
+def names_called(calls, boundary):
+    """The boundary functions among `calls`, each once; a function that only
+    the runtime's lookup called is marked as that."""
+    names = {c[0] for c in calls if (c[0], c[1]) != RUNTIME_LOOKUP} & set(boundary)
+    if any((c[0], c[1]) == RUNTIME_LOOKUP for c in calls) and RUNTIME_LOOKUP[0] not in names:
+        names.add(RUNTIME_MARK)
+    return sorted(names | {c[0] for c in calls if c[0].startswith('(')})
 
 
 # Calls that Windows refuses and Wine 8.0 lets through (and one that the
@@ -45,6 +67,26 @@ LET_THROUGH = {
     'seek to 4 GiB without a high part': (['1', '-', '4294967295', '87'], ['1', '-', '0', '3735928559'],
                                           'seek-past-32-bits', False),
 }
+
+
+def norm_called(wine_lines):
+    """The functions that callview called: the DeletePrinter of each printer
+    that Wine added where Windows refuses it (printer-add-unchecked) is
+    Wine's alone, and so is the 32-bit runtime's lookup at start
+    (runtime-module-lookup)."""
+    added = any(line.split('\t')[:2] == [label, '1'] for line in wine_lines
+                for label, entry in LET_THROUGH.items() if entry[2] == 'printer-add-unchecked')
+
+    def normalise(wine, sim):
+        wine, used = list(wine), []
+        if added and 'DeletePrinter' in wine and 'DeletePrinter' not in sim:
+            wine.remove('DeletePrinter')
+            used.append('printer-add-unchecked')
+        if RUNTIME_MARK in wine:
+            wine.remove(RUNTIME_MARK)
+            used.append('runtime-module-lookup')
+        return wine, sim, used
+    return normalise
 
 
 # Calls that one target system answers in its own way, which Wine, emulating

@@ -355,6 +355,10 @@ def compare(sc, wine, sim, product, bits, log):
         started = any(r[0] == 'start' and r[2] for r in w.services)
         c.field('what the calls outside the spooler answer (callview)', w.calls, s.calls,
                 call_view.norm_calls(started, ctx.nt, ctx.system))
+        # The names under which the simulated machine records callview's
+        # calls are the ones [faults] must use, as for setup's above.
+        c.field('the simulated machine\'s functions that callview called', w.calls_called, s.calls_called,
+                call_view.norm_called(w.calls))
     return c
 
 

@@ -130,6 +130,12 @@ DIFFERENCES = {
         'under Wine is that last call, or one of the two right after a CreateProcessA that succeeded under Wine '
         '(the handles of a process that the simulated machine, which starts host programs only, could not start): '
         'those are left out of Wine\'s side, and any other CloseHandle of setup\'s is a difference.'),
+    'runtime-module-lookup': (
+        'the functions that callview called',
+        'The 32-bit callview.exe carries mingw-w64\'s crtbegin, whose frame registration at start asks for libgcc\'s '
+        'library (GetModuleHandleA("libgcc_s_dw2-1.dll"), __gcc_register_frame) from inside the program\'s image, '
+        'so Wine\'s relay trace shows that call; the POSIX build\'s runtime is the host\'s. Only that call with '
+        'that argument is left out of Wine\'s side; a GetModuleHandleA of the program\'s own still counts.'),
     'spooler-service-not-started': (
         'spooler service requests; callview\'s status of the spooler service',
         'Wine\'s Spooler service (spoolsv.exe) is started on demand: Wine\'s spooler works inside the calling '
@@ -143,7 +149,8 @@ DIFFERENCES = {
         'started no service; there Wine\'s form is required and the simulated side\'s success (Wine\'s relay shows '
         'that its stop failed, not the code), and every later request must succeed or fail alike.'),
     'printer-add-unchecked': (
-        'the calls outside the spooler: printers that callview adds beside the product\'s',
+        'the calls outside the spooler: printers that callview adds beside the product\'s, and the '
+        'DeletePrinter of each that it added',
         'Wine 8.0\'s AddPrinterW (winspool.drv info.c) checks neither the printer name\'s characters nor its port: '
         'it adds a printer whose name has a comma, whose port no monitor has, or whose port name is empty. Windows '
         'refuses the first with 1801 (ERROR_INVALID_PRINTER_NAME: the spooler lists printer names '

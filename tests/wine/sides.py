@@ -181,6 +181,7 @@ class StepResult:
         self.calls = []         # what the calls outside the spooler answer afterwards (call_view)
         self.errors = []        # Wine's err channel, setup's own process
         self.called = []        # the simulated machine's functions that setup called, by name, each once
+        self.calls_called = []  # the same for callview
         self.held = None        # the holder's answer, where another program held a file during the step
         self.image_calls = []   # Wine's side: the relayed calls that setup.exe's image made, in order
         self.wine_errors = ''   # Wine's err channel, every process, for the differences that show there
@@ -502,7 +503,7 @@ def run_sim(sc, args, work, log, module_path):
         if step.install:
             s.driver = sim_driver_passed(s.state)
         s.spooler = spooler_listing.run_sim(args.sim_spoolview, machine, work, number, SIM_LIMIT)
-        s.calls = call_view.run_sim(args.sim_callview, machine, work, number, SIM_LIMIT)
+        s.calls, s.calls_called = call_view.run_sim(args.sim_callview, machine, work, number, SIM_LIMIT)
         # What the views did is not the next step's: its journal starts after them.
         with open(journal_path, encoding='latin-1') as f:
             journal_seen = len(f.read().splitlines())

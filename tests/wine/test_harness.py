@@ -384,6 +384,9 @@ class Differences(unittest.TestCase):
              {'Port': sz('ZENTAQPORT')}),
             ('profile-rewritten-whole', call_view.norm_calls(True, True), by_hand_in_wines_form,
              by_hand_in_wines_form),
+            ('runtime-module-lookup', call_view.norm_called([]), [call_view.RUNTIME_MARK], ['GetModuleHandleA']),
+            # Wine's DeletePrinter of a printer that it added where the simulated side added none too.
+            ('printer-add-unchecked', call_view.norm_called([]), ['DeletePrinter'], []),
         ] + [(name, call_view.norm_calls(True, True), [label + '\t' + '\t'.join(wine_form)],
               [label + '\t' + '\t'.join(wine_form)])
              for label, (_, wine_form, name, _) in call_view.LET_THROUGH.items()]
@@ -458,6 +461,17 @@ class Differences(unittest.TestCase):
         # The simulated side in Wine's form, or with a line more changed: a difference.
         self.assertIsNone(self.absorbed(normalise, wine, wine))
         self.assertIsNone(self.absorbed(normalise, wine, kept.replace(b'K = 1', b'K=1')))
+
+    def test_functions_that_callview_called(self):
+        lookup, own = ('GetModuleHandleA', ['libgcc_s_dw2-1.dll'], 0), ('GetModuleHandleA', [0], 0x400000)
+        boundary = ['GetModuleHandleA', 'RegCloseKey']
+        rows = [([lookup, ('RegCloseKey', [1], 0)], [call_view.RUNTIME_MARK, 'RegCloseKey']),
+                ([lookup, own], ['GetModuleHandleA']), ([('printf', [], 0)], [])]
+        for calls, names in rows:
+            self.assertEqual(call_view.names_called(calls, boundary), names, calls)
+        added = ['add printer with a comma\t1\t-']
+        self.assertEqual(self.absorbed(call_view.norm_called(added), ['DeletePrinter', call_view.RUNTIME_MARK], []),
+                         ['printer-add-unchecked', 'runtime-module-lookup'])
 
     def test_answers_of_one_system_hold_both_ways(self):
         wine = ['write profile without a section\t0\t2']

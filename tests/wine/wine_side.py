@@ -189,7 +189,8 @@ def run_wine(sc, args, wine, work, log):
                     f.write(err)
             # What the spooler answers now, while the prefix's Wine is still up.
             r.spooler = spooler_listing.run_wine(wine, prefix, os.path.dirname(args.ui_dll), work, number, RUN_LIMIT)
-            r.calls = call_view.run_wine(wine, prefix, os.path.dirname(args.ui_dll), work, number, RUN_LIMIT)
+            r.calls, r.calls_called = call_view.run_wine(wine, prefix, os.path.dirname(args.ui_dll), work, number,
+                                                         RUN_LIMIT)
             wine.wait_prefix(prefix, SETTLE_LIMIT)
         finally:
             if answerer:

@@ -373,4 +373,10 @@ int View() {
 }  // namespace
 }  // namespace callview
 
-int main() { return RunView("callview", callview::View); }
+int main() {
+#ifdef _WIN32
+  // The harness reads Wine's relay trace of this process by its id.
+  fprintf(stderr, "callview pid %lu\n", GetCurrentProcessId());
+#endif
+  return RunView("callview", callview::View);
+}
