@@ -312,6 +312,11 @@ def compare(sc, wine, sim, product, bits, log):
         c.check('sim: exit status', s.exit_code == step.exit & 0xFF, f'{s.exit_code}, {step.exit & 0xFF} expected')
         for side, r, result in (('wine', w, wine), ('sim', s, sim)):
             check_calls(c, side, r, step, sc.nt, result, bits)
+        if sc.stop_ms and step.uninstall:
+            # A spooler slow to stop, which Wine's (stopping at once) can't
+            # show: setup must have waited each stop out before the start.
+            c.check(f'sim: setup waited {sc.stop_ms} ms for each stop of the spooler',
+                    s.stop_waits and all(wait >= sc.stop_ms for wait in s.stop_waits), f'{s.stop_waits}')
         if step.log is not None:
             added = [paths_to_symbols(line, sim) for line in s.log]
             c.check('sim: setup log as Windows leaves it', added == step.log, f'{added}')

@@ -183,6 +183,7 @@ class StepResult:
         self.called = []        # the simulated machine's functions that setup called, by name, each once
         self.calls_called = []  # the same for callview
         self.held = None        # the holder's answer, where another program held a file during the step
+        self.stop_waits = []    # the simulated side: ms that setup slept between each stop and the next start
         self.image_calls = []   # Wine's side: the relayed calls that setup.exe's image made, in order
         self.wine_errors = ''   # Wine's err channel, every process, for the differences that show there
         self.notes = []
@@ -381,6 +382,13 @@ def read_journal(lines, s):
             s.services.append(('start', fields[1], fields[2] == '0'))
         elif fields[0] == 'CreateProcess' and len(fields) >= 5:
             s.processes.append((fields[1], int(fields[2], 16), int(fields[3], 16), int(fields[4])))
+        elif fields[0] == 'Sleep' and len(fields) >= 2 and s.services and s.services[-1][0] == 'control':
+            # The machine's clock moves only by Sleep: what setup slept
+            # after asking the spooler to stop, until it starts it again.
+            if s.services[-1] is not getattr(s, '_waiting_for', None):
+                s._waiting_for = s.services[-1]
+                s.stop_waits.append(0)
+            s.stop_waits[-1] += int(fields[1])
 
 
 # The DRIVER_INFO fields that Wine's trace dumps, and the value of the

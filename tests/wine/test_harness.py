@@ -167,6 +167,12 @@ class Normalisation(unittest.TestCase):
 
     def test_journal_fields(self):
         self.assertEqual(sides.unescape_journal(r'c:\\zentaq\tx\n'), 'c:\\zentaq\tx\n')
+        # What setup slept between each stop and the next start; not before a stop nor after a start.
+        s = sides.StepResult()
+        sides.read_journal(['Sleep\t3000', 'ControlService\tSpooler\t1\t0', 'Sleep\t500', 'Sleep\t250',
+                            'StartService\tSpooler\t0', 'Sleep\t500', 'ControlService\tSpooler\t1\t0',
+                            'Sleep\t250', 'StartService\tSpooler\t0'], s)
+        self.assertEqual(s.stop_waits, [750, 250])
 
 
 

@@ -55,6 +55,43 @@ void RefusedPrinters() {
   }
 }
 
+// A printer beside the product's, on its driver and port, with values that
+// take more than a byte (a start and end time in minutes after midnight, a
+// priority), read back from its key by name and deleted again.
+void WiderPrinter() {
+  std::string name = "ZentaqProbe";
+  std::string port = names::kPort;
+  std::string driver = names::kDriver;
+  std::string processor = names::kPrintProcessor;
+  std::string datatype = "RAW";
+  PRINTER_INFO_2A info = {};
+  info.pPrinterName = &name[0];
+  info.pPortName = &port[0];
+  info.pDriverName = &driver[0];
+  info.pPrintProcessor = &processor[0];
+  info.pDatatype = &datatype[0];
+  info.Priority = 99;
+  info.StartTime = 0x2A5;
+  info.UntilTime = 0x59F;
+  SetLastError(kUntouched);
+  HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+  Line("add printer with wider values", added != nullptr);
+  if (!added) return;
+  HKEY key = nullptr;
+  std::string path = std::string(names::kPrintersKey) + "\\" + name;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    for (const char* value : {"Priority", "StartTime", "UntilTime"}) {
+      DWORD data = kUntouched;
+      DWORD size = sizeof data;
+      LONG status = RegQueryValueExA(key, value, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size);
+      Line(std::string("wider printer ") + value, status == ERROR_SUCCESS, Field(status) + Field(data) + Field(size));
+    }
+    RegCloseKey(key);
+  }
+  Try("delete printer with wider values", [&] { return DeletePrinter(added); });
+  ClosePrinter(added);
+}
+
 // A second driver on the product's files, added at level 2 (DRIVER_INFO_2:
 // no help file, no dependent files) and deleted again. Wine copies the files
 // into the driver directory's version folder, where the product's driver
@@ -271,6 +308,7 @@ void Spooler() {
   Try("open printer", [&] { return OpenPrinterA(const_cast<LPSTR>("ZENTAQ"), &printer, nullptr); });
   if (printer) {
     RefusedPrinters();
+    WiderPrinter();
     SecondDriver();
     DescribedPorts();
     Try("close printer", [&] { return ClosePrinter(printer); });
