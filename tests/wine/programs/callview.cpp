@@ -297,6 +297,14 @@ void Registry() {
   // A predefined key "closes" and stays usable.
   printf("reg close predefined\t%ld\t%ld\n", static_cast<long>(RegCloseKey(HKEY_CLASSES_ROOT)),
          static_cast<long>(RegCloseKey(HKEY_LOCAL_MACHINE)));
+  // A key that nobody made, under two more of the roots that every system
+  // has (setup reads only HKEY_LOCAL_MACHINE): not found.
+  for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER}) {
+    HKEY missing = nullptr;
+    status = RegOpenKeyExA(root, "ZentaqProbe\\Missing", 0, KEY_READ, &missing);
+    printf("reg open missing under a root\t%ld\n", static_cast<long>(status));
+    if (status == ERROR_SUCCESS) RegCloseKey(missing);
+  }
   // A handle opened for reading only sets no values, and on NT makes no
   // subkeys (ZwCreateKey asks KEY_CREATE_SUB_KEY of the parent; Wine's server
   // asks nothing of it and makes the key: call_view.py). The 9x registry has
