@@ -21,7 +21,9 @@
 namespace callview {
 namespace {
 
-const char kScratchIni[] = "c:\\zentaq\\probe.ini";
+// A "~" in its name, as in a short name: the file name is everything after
+// the last separator.
+const char kScratchIni[] = "c:\\zentaq\\ztq~scratch.ini";
 const char kConfig[] = "c:\\zentaq\\res\\zentaq.ini";
 const char kScratchKey[] = "SOFTWARE\\ZentaqProbe";
 
@@ -96,6 +98,8 @@ void Profiles() {
   Try("delete profile key", [&] { return WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni); });
   // Deleting what is not there succeeds.
   Try("delete profile key again", [&] { return WritePrivateProfileStringA("Probe", "Other", nullptr, kScratchIni); });
+  Try("delete profile key of a missing section",
+      [&] { return WritePrivateProfileStringA("NoSuchSection", "Other", nullptr, kScratchIni); });
   // No section: 2 from Windows 2000 on (9x leaves the last error alone;
   // Wine answers as NT whatever version it reports).
   if (Nt()) {
@@ -157,7 +161,7 @@ void Profiles() {
 // without a file, all of them.
 void Mapped() {
   if (!Nt()) return;
-  const char kMapping[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\probe.ini";
+  const char kMapping[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\IniFileMapping\\ztq~scratch.ini";
   auto set_mapping = [&kMapping]() {
     HKEY map = nullptr;
     LONG status = RegCreateKeyA(HKEY_LOCAL_MACHINE, kMapping, &map);

@@ -18,6 +18,31 @@ namespace {
 const char kScratch[] = "c:\\zentaq\\Probe.tmp";
 const char kScratchOtherCase[] = "C:\\ZENTAQ\\PROBE.TMP";
 
+// A printer on the product's driver, with the strings its PRINTER_INFO_2A
+// points to kept beside it.
+struct PrinterToAdd {
+  PrinterToAdd(const char* printer_name, const char* port_name) : name(printer_name), port(port_name) {
+    info.pPrinterName = &name[0];
+    info.pPortName = &port[0];
+    info.pDriverName = &driver[0];
+    info.pPrintProcessor = &processor[0];
+    info.pDatatype = &datatype[0];
+  }
+  PrinterToAdd(const PrinterToAdd&) = delete;
+  PrinterToAdd& operator=(const PrinterToAdd&) = delete;
+
+  HANDLE Add() {
+    SetLastError(kUntouched);
+    return AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+  }
+
+  std::string name, port;
+  std::string driver = names::kDriver;
+  std::string processor = names::kPrintProcessor;
+  std::string datatype = "RAW";
+  PRINTER_INFO_2A info = {};
+};
+
 // Printers that Windows refuses to add, each on the product's driver: a name
 // with a comma (the spooler lists printer names comma-separated), a port that
 // no monitor has, an empty port name. Wine 8.0's AddPrinterW checks neither
@@ -34,19 +59,8 @@ void RefusedPrinters() {
               {"add printer on an unknown port", "ZentaqProbe", "ZTQNONE:"},
               {"add printer with an empty port name", "ZentaqProbe", ""}};
   for (const auto& add : adds) {
-    std::string name = add.name;
-    std::string port = add.port;
-    std::string driver = names::kDriver;
-    std::string processor = names::kPrintProcessor;
-    std::string datatype = "RAW";
-    PRINTER_INFO_2A info = {};
-    info.pPrinterName = &name[0];
-    info.pPortName = &port[0];
-    info.pDriverName = &driver[0];
-    info.pPrintProcessor = &processor[0];
-    info.pDatatype = &datatype[0];
-    SetLastError(kUntouched);
-    HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    PrinterToAdd printer(add.name, add.port);
+    HANDLE added = printer.Add();
     Line(add.label, added != nullptr);
     if (added) {
       DeletePrinter(added);
@@ -59,22 +73,12 @@ void RefusedPrinters() {
 // take more than a byte (a start and end time in minutes after midnight, a
 // priority), read back from its key by name and deleted again.
 void WiderPrinter() {
-  std::string name = "ZentaqProbe";
-  std::string port = names::kPort;
-  std::string driver = names::kDriver;
-  std::string processor = names::kPrintProcessor;
-  std::string datatype = "RAW";
-  PRINTER_INFO_2A info = {};
-  info.pPrinterName = &name[0];
-  info.pPortName = &port[0];
-  info.pDriverName = &driver[0];
-  info.pPrintProcessor = &processor[0];
-  info.pDatatype = &datatype[0];
-  info.Priority = 99;
-  info.StartTime = 0x2A5;
-  info.UntilTime = 0x59F;
-  SetLastError(kUntouched);
-  HANDLE added = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+  const char name[] = "ZentaqProbe";
+  PrinterToAdd printer(name, names::kPort);
+  printer.info.Priority = 99;
+  printer.info.StartTime = 0x2A5;
+  printer.info.UntilTime = 0x59F;
+  HANDLE added = printer.Add();
   Line("add printer with wider values", added != nullptr);
   if (!added) return;
   HKEY key = nullptr;
