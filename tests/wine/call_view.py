@@ -45,7 +45,7 @@ def names_called(calls, boundary):
     names = {c[0] for c in calls if (c[0], c[1]) != RUNTIME_LOOKUP} & set(boundary)
     if any((c[0], c[1]) == RUNTIME_LOOKUP for c in calls) and RUNTIME_LOOKUP[0] not in names:
         names.add(RUNTIME_MARK)
-    return sorted(names | {c[0] for c in calls if c[0].startswith('(')})
+    return sorted(names)
 
 
 # Calls that Windows refuses and Wine 8.0 lets through (and one that the

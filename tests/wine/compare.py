@@ -19,7 +19,7 @@ from differences import (DRIVER_EXTRAS, NULL_STRINGS, PRINTER_EXTRAS, StepContex
                          norm_config_bytes, norm_driver_passed, norm_driver_directory, norm_system_directory,
                          norm_driver_key, norm_driver_values, norm_driver_version, norm_log,
                          norm_printer, norm_services, norm_spooler_entry, norm_spooler_width, norm_traces)
-from registry import REG_BINARY, REG_DWORD, REG_SZ
+from registry import REG_BINARY, REG_DWORD, dword, sz
 from sides import (DRIVER_NAME, INIFILEMAPPING_KEY, MONITOR_KEY, PORT_KEY, PRINT, PRINTER_DATA_KEY, PRINTER_KEY,
                    SERVICE_CONTROL_STOP, UNINSTALL_KEY)
 
@@ -69,12 +69,6 @@ def driver_record(state, nt, bits=32):
 
 
 def expected_port_record(module_dir):
-    def sz(text):
-        return (REG_SZ, text.encode('latin-1') + b'\0')
-
-    def dword(n):
-        return (REG_DWORD, n.to_bytes(4, 'little'))
-
     return {
         'Arguments': sz('@' + module_dir + '\\res\\pdfwrite.rsp -sOutputFile="%1" -c save pop -f -'),
         'Command': sz(module_dir + '\\res\\convert\\gswin32c.exe'),
@@ -154,15 +148,15 @@ def check_state(c, side, module_dir, r, step, product, nt, bits=32):
                 show(state.registry.values(PORT_KEY)))
         c.check(f'{side}: Add/Remove Programs entry',
                 state.registry.values(UNINSTALL_KEY) == {
-                    'DisplayName': (REG_SZ, b'Zentaq\0'),
-                    'UninstallString': (REG_SZ, b'c:\\zentaq\\setup.exe uninstall\0')},
+                    'DisplayName': sz('Zentaq'),
+                    'UninstallString': sz('c:\\zentaq\\setup.exe uninstall')},
                 show(state.registry.values(UNINSTALL_KEY)))
         data = state.registry.values(PRINTER_DATA_KEY) or {}
         fontsub = product_bytes(product, 'fontsub.tbl')
         devmode = product_bytes(product, 'dfdevmdnt.dat' if nt else 'dfdevmd.dat')
         c.check(f'{side}: printer data are the product files\' bytes',
                 data.get('TTFontSubTable') == (REG_BINARY, fontsub)
-                and data.get('TTFontSubTableSize') == (REG_DWORD, len(fontsub).to_bytes(4, 'little'))
+                and data.get('TTFontSubTableSize') == dword(len(fontsub))
                 and data.get('PrinterData') == (REG_BINARY, product_bytes(product, 'printerdata.dat'))
                 and (state.registry.values(PRINTER_KEY) or {}).get('Default DevMode') == (REG_BINARY, devmode))
         c.check(f'{side}: Quiet set back to 0', state.ini.get('Parameters', {}).get('Quiet') == '0', f'{state.ini}')
@@ -170,7 +164,7 @@ def check_state(c, side, module_dir, r, step, product, nt, bits=32):
         # PRINTER_ATTRIBUTE_LOCAL on the 9x branch, none on NT: the spooler keeps what setup passed.
         c.check(f'{side}: printer Attributes as setup passes them',
                 (state.registry.values(PRINTER_KEY) or {}).get('Attributes') ==
-                (REG_DWORD, (0 if nt else 0x40).to_bytes(4, 'little')),
+                dword(0 if nt else 0x40),
                 show((state.registry.values(PRINTER_KEY) or {}).get('Attributes')))
         # No value more or less than a spooler keeps: a stray value that setup
         # wrote into the printer's or the driver's key would be on both sides.
@@ -182,7 +176,7 @@ def check_state(c, side, module_dir, r, step, product, nt, bits=32):
         record = driver_record(state, nt, bits)[1] or {}
         # pDefaultDataType "RAW", pMonitorName NULL: kept as "RAW" and "".
         c.check(f'{side}: driver record holds the datatype RAW and no monitor',
-                record.get('Datatype') == (REG_SZ, b'RAW\0') and record.get('Monitor') == (REG_SZ, b'\0'),
+                record.get('Datatype') == sz('RAW') and record.get('Monitor') == sz(''),
                 show(record.get('Datatype')) + ' ' + show(record.get('Monitor')))
         names = set(record.keys())
         extras = set(DRIVER_EXTRAS) if side == 'wine' else set()

@@ -10,7 +10,7 @@ the names of the differences it used.
 import re
 
 from call_view import profile_rewritten
-from registry import REG_DWORD, REG_SZ
+from registry import REG_SZ, dword, sz
 from sides import SETUP_LOG
 
 # Each: the fields it concerns, and why Wine and the simulated machine may
@@ -424,22 +424,29 @@ def norm_traces(ctx):
     return normalise
 
 
-def norm_printer(wine, sim):
-    """The printer record: the two values Wine writes that the simulated
-    spooler doesn't keep left out, and the NULL strings Wine doesn't write
-    left out of the simulated side's where they hold what Windows writes."""
+def without_extras(wine, sim, extras, difference):
+    """The values of `extras` left out of Wine's record (in place); one that
+    the simulated record holds, which its spooler doesn't keep, is marked."""
     used = []
-    if wine is None or sim is None:
-        return wine, sim, []
-    wine, sim = dict(wine), dict(sim)
-    for name in PRINTER_EXTRAS:
+    for name in extras:
         if name in sim:
             sim[name] = not_windows(sim[name], 'not kept by the simulated spooler')
         elif name in wine:
             del wine[name]
-            used.append('printer-record-extras')
+            used.append(difference)
+    return used
+
+
+def norm_printer(wine, sim):
+    """The printer record: the two values Wine writes that the simulated
+    spooler doesn't keep left out, and the NULL strings Wine doesn't write
+    left out of the simulated side's where they hold what Windows writes."""
+    if wine is None or sim is None:
+        return wine, sim, []
+    wine, sim = dict(wine), dict(sim)
+    used = without_extras(wine, sim, PRINTER_EXTRAS, 'printer-record-extras')
     for name in [n for n in NULL_STRINGS if n not in wine]:
-        if sim.get(name) == (REG_SZ, b'\0'):
+        if sim.get(name) == sz(''):
             del sim[name]
             used.append('printer-record-null-strings')
         elif name not in sim:
@@ -478,10 +485,7 @@ def norm_driver_values(ctx):
         wine, sim, used = by_file_name(wine, sim)
         for name in bare:
             sim[name] = not_windows(sim[name], 'the path passed')
-        for name in DRIVER_EXTRAS:
-            if name in sim:
-                sim[name] = not_windows(sim[name], 'not kept by the simulated spooler')
-        return wine, sim, used
+        return wine, sim, used + without_extras(wine, sim, DRIVER_EXTRAS, 'driver-record-extras')
     return normalise
 
 
@@ -503,21 +507,17 @@ def by_file_name(wine, sim):
             out[name] = (kind, data)
         return out
 
-    wine, sim = by_name(wine), by_name(sim)
-    for name in [n for n in DRIVER_EXTRAS if n in wine and n not in sim]:
-        del wine[name]
-        used.append('driver-record-extras')
-    return wine, sim, used
+    return by_name(wine), by_name(sim), used
 
 
 def norm_driver_version(ctx):
     """Wine's Version 3 (NT) or 0 (9x) for the cVersion 2 that setup passes
     (checked on its own, from Wine's trace of what it received)."""
     def normalise(wine, sim):
-        wine_version = (REG_DWORD, (3 if ctx.nt else 0).to_bytes(4, 'little'))
+        wine_version = dword(3 if ctx.nt else 0)
         if wine != wine_version:
             return wine, sim, []
-        if sim == (REG_DWORD, (2).to_bytes(4, 'little')):
+        if sim == dword(2):
             return sim, sim, ['driver-version-key']
         return wine, not_windows(sim, 'Version 2, the cVersion passed'), []
     return normalise

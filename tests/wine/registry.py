@@ -11,6 +11,15 @@ import time
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
 
 
+def sz(text):
+    """A REG_SZ value as both sides read it: the text and its NUL."""
+    return (REG_SZ, text.encode('latin-1') + b'\0')
+
+
+def dword(n):
+    return (REG_DWORD, n.to_bytes(4, 'little'))
+
+
 class Registry:
     """Keys (paths relative to HKEY_LOCAL_MACHINE, compared without regard to
     case) with their values {name: (type, bytes)}. String data is kept as

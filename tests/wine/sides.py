@@ -369,6 +369,7 @@ ANSWERS = {1: 'ok', 2: 'cancel', 3: 'abort', 4: 'retry', 5: 'ignore', 6: 'yes', 
 def read_journal(lines, s):
     """The message boxes, service requests and processes of the simulated
     machine's journal lines into the step's result, in the form of Wine's side."""
+    stop = None  # the stop request whose wait the pauses below belong to
     for line in lines:
         fields = [unescape_journal(f) for f in line.split('\t')]
         if fields[0] == 'MessageBox' and len(fields) >= 5:
@@ -385,8 +386,8 @@ def read_journal(lines, s):
         elif fields[0] == 'Sleep' and len(fields) >= 2 and s.services and s.services[-1][0] == 'control':
             # The machine's clock moves only by Sleep: what setup slept
             # after asking the spooler to stop, until it starts it again.
-            if s.services[-1] is not getattr(s, '_waiting_for', None):
-                s._waiting_for = s.services[-1]
+            if s.services[-1] is not stop:
+                stop = s.services[-1]
                 s.stop_waits.append(0)
             s.stop_waits[-1] += int(fields[1])
 

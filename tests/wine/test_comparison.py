@@ -12,7 +12,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import compare  # noqa: E402
 import sides  # noqa: E402
 import spooler_listing  # noqa: E402
-from registry import REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_SZ  # noqa: E402
+from registry import REG_BINARY, REG_MULTI_SZ, dword, sz  # noqa: E402
 
 PRODUCT = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'product')
 SYSTEM = 'C:\\WINDOWS\\system32'
@@ -21,14 +21,6 @@ MODULE = 'C:\\zentaq'
 DRIVER_KEY = f'{sides.PRINT}\\Environments\\Windows NT x86\\Drivers\\Version-2\\{sides.DRIVER_NAME}'
 TRACES = ('Initializing Spooler\n\nAdding printer driver\n\nEnumerating ports\n\nAdding printer\n\n'
           'Closing printer\n\nConfiguring printer\n\nCompleting printer setup...\n\n')
-
-
-def sz(text):
-    return (REG_SZ, text.encode('latin-1') + b'\0')
-
-
-def dword(n):
-    return (REG_DWORD, n.to_bytes(4, 'little'))
 
 
 def put(registry, path, values):

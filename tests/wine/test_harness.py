@@ -23,7 +23,7 @@ import sides  # noqa: E402
 import spooler_listing  # noqa: E402
 import wine_traces  # noqa: E402
 import winelib  # noqa: E402
-from registry import REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ  # noqa: E402
+from registry import REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ, dword, sz  # noqa: E402
 
 WINE_REG = r'''WINE REGISTRY Version 2
 ;; All keys relative to \\Machine
@@ -257,14 +257,6 @@ class WineTraces(unittest.TestCase):
         self.assertEqual(wine_traces.read_launcher('pid=208\nexit=3010\n'), {'pid': 208, 'exit': 3010})
 
 
-def sz(text):
-    return (REG_SZ, text.encode() + b'\0')
-
-
-def dword(n):
-    return (REG_DWORD, n.to_bytes(4, 'little'))
-
-
 class FakeStep:
     def __init__(self, log=(), errors='', image_calls=()):
         self.log, self.wine_errors, self.image_calls = list(log), errors, list(image_calls)
@@ -325,7 +317,7 @@ class Differences(unittest.TestCase):
         self.assertIsNone(self.absorbed(differences.norm_traces(context()), wine, sim))
 
     def test_printer_record_values_wine_leaves_out(self):
-        wine = {'Port': sz('ZENTAQPORT'), 'txTimeout': (REG_DWORD, b'\0\0\0\0')}
+        wine = {'Port': sz('ZENTAQPORT'), 'txTimeout': dword(0)}
         sim = {'Port': sz('ZENTAQPORT'), **{name: sz('') for name in differences.NULL_STRINGS}}
         self.assertEqual(self.absorbed(differences.norm_printer, wine, sim),
                          ['printer-record-extras', 'printer-record-null-strings'])

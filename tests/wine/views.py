@@ -29,9 +29,9 @@ def run_sim(name, program, machine, work, number, limit, called=None):
     log = os.path.join(work, f'step{number}.{name}.called')
     if os.path.exists(log):
         os.remove(log)
+    env = dict(os.environ, WINSIM_ROOT=machine, **({'WINSIM_CALL_LOG': log} if called is not None else {}))
     # Started as setup is, without a standard input (see sides.run_sim).
-    run = subprocess.run([program], env=dict(os.environ, WINSIM_ROOT=machine, WINSIM_CALL_LOG=log),
-                         stdin=subprocess.DEVNULL, capture_output=True, timeout=limit,
+    run = subprocess.run([program], env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=limit,
                          preexec_fn=close_standard_input)
     failed = f'{name} exit code {run.returncode}: {run.stderr.decode(errors="replace")}' if run.returncode else None
     if called is not None and os.path.exists(log):
@@ -41,9 +41,8 @@ def run_sim(name, program, machine, work, number, limit, called=None):
 
 
 # A view program under Wine's relay: the trace of its own process tells the
-# functions it called (it prints its process id on its standard error).
+# functions it called (it prints "NAME pid N" on its standard error).
 RELAY = '-all,+pid,err+all,+relay'
-_PID = re.compile(rb'^\S*callview pid (\d+)\r?$', re.M)
 
 
 def run_wine(name, wine, prefix, helpers, work, number, limit, called=None):
@@ -57,10 +56,11 @@ def run_wine(name, wine, prefix, helpers, work, number, limit, called=None):
     code, out, err = wine.run([f'c:\\{name}.exe'], wine.env(prefix, debug=debug), limit, prefix=prefix)
     errors = b'\n'.join(line for line in err.splitlines() if b':Call ' not in line and b':Ret  ' not in line)
     failed = f'{name} exit code {code}: {errors.decode(errors="replace")[-500:]}' if code else None
-    pid = _PID.search(err)
-    if called is not None and pid:
-        lines = wine_traces.process_lines(err.decode('utf-8', errors='replace'), int(pid.group(1)))
-        called.extend(wine_traces.image_calls(lines, wine_traces.image_range(os.path.join(helpers, f'{name}.exe'))))
-    elif called is not None:
-        called.append((f'(no process id from {name})', [], None))
+    if called is not None:
+        pid = re.search(rb'^\S*' + name.encode() + rb' pid (\d+)\r?$', err, re.M)
+        if pid:
+            lines = wine_traces.process_lines(err.decode('utf-8', errors='replace'), int(pid.group(1)))
+            called.extend(wine_traces.image_calls(lines, wine_traces.image_range(os.path.join(helpers, f'{name}.exe'))))
+        else:
+            failed = failed or f'{name} printed no process id'
     return save(work, name, number, out), failed
